@@ -1,0 +1,136 @@
+// The file and folder probes and the whole-folder operations, against real
+// folders, on whichever backend this build has.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/file_ops.h"
+#include "platform/seam.h"
+#include "tests/support/test_support.h"
+
+namespace orv {
+namespace {
+
+using test::TempDir;
+
+const Platform& P() { return SystemPlatform(); }
+
+TEST(FileExists, PresentFileFolderAndAbsentPaths) {
+  TempDir dir;
+  test::WriteBytes(dir / u"a.dll", "x");
+  EXPECT_EQ(P().FileExists(P(), (dir / u"a.dll").c_str()), 1);
+  EXPECT_EQ(P().FileExists(P(), (dir / u"missing.dll").c_str()), 0);
+  EXPECT_EQ(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()), 0);
+  // A folder cannot be opened as a file, but it is not absent either.
+  EXPECT_EQ(P().FileExists(P(), dir.path().c_str()), 1);
+}
+
+TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {
+  TempDir dir;
+  test::WriteBytes(dir / u"file", "x");
+  test::MakeFolders(dir / u"sub");
+  const auto before = std::filesystem::current_path();
+  EXPECT_EQ(P().FolderExists(P(), (dir / u"sub").c_str()), 1);
+  EXPECT_EQ(std::filesystem::current_path(), before);
+  EXPECT_EQ(P().FolderExists(P(), (dir / u"file").c_str()), 0);
+  EXPECT_EQ(P().FolderExists(P(), (dir / u"missing").c_str()), 0);
+  EXPECT_EQ(std::filesystem::current_path(), before);
+}
+
+TEST(ProbeFolderWritable, WritableFolderLeavesNoProbeFile) {
+  TempDir dir;
+  test::MakeFolders(dir / u"addin");
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin").c_str()), kProbeWritable);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\").c_str()), kProbeWritable);
+  // Two trailing backslashes lose only one; the folder is still found.
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\\\").c_str()), kProbeWritable);
+  EXPECT_TRUE(std::filesystem::is_empty(test::FsPath(dir / u"addin")));
+}
+
+TEST(ProbeFolderWritable, MissingFileAndOverlongPathsAreNotFolders) {
+  TempDir dir;
+  test::WriteBytes(dir / u"file", "x");
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"missing").c_str()), kProbeMissing);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"file").c_str()), kProbeMissing);
+  const String overlong = dir.path() + u"\\" + String(300 - dir.path().size(), u'x');
+  EXPECT_EQ(P().ProbeFolderWritable(P(), overlong.c_str()), kProbeMissing);
+}
+
+TEST(ShellDelete, WholeTreeSilentlyAndMissingPathsFail) {
+  TempDir dir;
+  test::MakeFolders(dir / u"tree\\a\\b\\c");
+  test::WriteBytes(dir / u"tree\\top.txt", "1");
+  test::WriteBytes(dir / u"tree\\a\\b\\c\\deep.txt", "2");
+  EXPECT_EQ(P().ShellDelete(P(), (dir / u"tree").c_str()), 1);
+  EXPECT_FALSE(test::Exists(dir / u"tree"));
+  EXPECT_EQ(P().ShellDelete(P(), (dir / u"tree").c_str()), 0);
+
+  test::WriteBytes(dir / u"single.txt", "x");
+  EXPECT_EQ(P().ShellDelete(P(), (dir / u"single.txt").c_str()), 1);
+  EXPECT_FALSE(test::Exists(dir / u"single.txt"));
+}
+
+TEST(ShellDelete, RefusesAPathLongerThanTheShellTakes) {
+  TempDir dir;
+  test::MakeFolders(dir / u"keep");
+  // A 259-character path that names the folder once the excess is cut off
+  // must not be shortened into deleting it.
+  String path = dir / u"keep\\";
+  path += String(259 - path.size(), u'\\');
+  ASSERT_EQ(path.size(), 259u);
+  EXPECT_EQ(P().ShellDelete(P(), path.c_str()), 0);
+  EXPECT_TRUE(test::IsFolder(dir / u"keep"));
+}
+
+TEST(ShellCopy, WholeTreeToANewNameKeepingFileTimes) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src\\de");
+  test::MakeFolders(dir / u"src\\empty");
+  test::WriteBytes(dir / u"src\\Pellmark.exe", std::string(70000, 'p'));
+  test::WriteBytes(dir / u"src\\de\\Pellmark35.resources.dll", "resources");
+  test::SetModificationTime(dir / u"src\\Pellmark.exe", 1463681234);
+  test::SetModificationTime(dir / u"src\\de\\Pellmark35.resources.dll", 1463756614);
+  const std::string before = test::DescribeTree(dir / u"src");
+
+  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()), 1);
+  EXPECT_EQ(test::DescribeTree(dir / u"dst"), before);
+  EXPECT_EQ(test::DescribeTree(dir / u"src"), before);
+  EXPECT_TRUE(test::IsFolder(dir / u"dst\\empty"));
+  EXPECT_EQ(test::ModificationTime(dir / u"dst\\de\\Pellmark35.resources.dll"), 1463756614);
+}
+
+TEST(ShellCopy, MissingSourceAndOverlongPathsFail) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src");
+  EXPECT_EQ(P().ShellCopy(P(), (dir / u"nothing").c_str(), (dir / u"dst").c_str()), 0);
+  const String overlong = dir.path() + u"\\" + String(259 - dir.path().size() - 1, u'd');
+  ASSERT_EQ(overlong.size(), 259u);
+  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), overlong.c_str()), 0);
+  EXPECT_FALSE(test::Exists(overlong));
+}
+
+TEST(ShellRename, ToAFreeNameMovesTheWholeFolder) {
+  TempDir dir;
+  test::MakeFolders(dir / u"Pellmark\\ja");
+  test::WriteBytes(dir / u"Pellmark\\ja\\x.dll", "x");
+  test::WriteBytes(dir / u"Pellmark\\Tarnivo.dll", "lib");
+  const std::string before = test::DescribeTree(dir / u"Pellmark");
+  EXPECT_EQ(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()), 1);
+  EXPECT_FALSE(test::Exists(dir / u"Pellmark"));
+  EXPECT_EQ(test::DescribeTree(dir / u"Pellmark_BAK"), before);
+}
+
+TEST(ShellRename, MissingSourceOrTakenNameFailsAndChangesNothing) {
+  TempDir dir;
+  test::MakeFolders(dir / u"Pellmark");
+  test::WriteBytes(dir / u"Pellmark\\a.dll", "new");
+  test::MakeFolders(dir / u"Pellmark_BAK");
+  test::WriteBytes(dir / u"Pellmark_BAK\\a.dll", "old");
+  EXPECT_EQ(P().ShellRename(P(), (dir / u"gone").c_str(), (dir / u"other").c_str()), 0);
+  EXPECT_EQ(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()), 0);
+  EXPECT_EQ(test::ReadBytes(dir / u"Pellmark\\a.dll"), "new");
+  EXPECT_EQ(test::ReadBytes(dir / u"Pellmark_BAK\\a.dll"), "old");
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,329 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "platform/seam.h"
+#include "tests/support/test_support.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+const Platform& P() { return SystemPlatform(); }
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) old_ = old;
+    had_ = old != nullptr;
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+    ::tzset();
+  }
+  ~ScopedEnv() {
+    if (had_) {
+      ::setenv(name_, old_.c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+    ::tzset();
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+// Runs fn in a child with the rights of an ordinary user, so that
+// permission cases hold even when the tests run as root. Returns fn's result
+// as a signed byte.
+int AsOrdinaryUser(const std::function<int()>& fn) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::geteuid() == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(99);
+    }
+    _exit(fn() & 0xFF);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status));
+  return static_cast<signed char>(WEXITSTATUS(status));
+}
+
+// A temporary folder an ordinary user can reach.
+void OpenToEveryone(const String& path) {
+  fs::permissions(test::FsPath(path), fs::perms::all, fs::perm_options::replace);
+}
+
+std::int32_t ReadValue(const char16_t* key, const char16_t* name, std::vector<std::uint8_t>& data,
+                       std::uint32_t& size) {
+  RegistryValueRequest request;
+  request.valueName = name;
+  request.data = data.data();
+  request.size = static_cast<std::uint32_t>(data.size());
+  const std::int32_t status = P().ReadRegistryValue(P(), key, request);
+  size = request.size;
+  return status;
+}
+
+constexpr char16_t kAppPaths[] =
+    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quenbrite.exe";
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    keyFolder = dir / u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quenbrite.exe";
+    test::MakeFolders(keyFolder);
+  }
+  TempDir dir;
+  String keyFolder;
+  ScopedEnv root{"ORVANTO_HKLM", ToUtf8(dir.path()).c_str()};
+};
+
+TEST_F(Registry, ReadsTheStringAsUtf16WithItsNul) {
+  test::WriteBytes(keyFolder + u"\\Path", "/opt/Orvanto Host/日本");
+  std::vector<std::uint8_t> data(520, 0xEE);
+  std::uint32_t size = 0;
+  ASSERT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorSuccess);
+  const String expected = u"/opt/Orvanto Host/日本";
+  EXPECT_EQ(size, (expected.size() + 1) * 2);
+  EXPECT_EQ(String(reinterpret_cast<const char16_t*>(data.data())), expected);
+  EXPECT_EQ(data[size - 1], 0);
+  EXPECT_EQ(data[size], 0xEE);  // nothing past what was stored
+}
+
+TEST_F(Registry, MissingRootKeyOrValueIsNotFound) {
+  std::vector<std::uint8_t> data(520);
+  std::uint32_t size = 0;
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorFileNotFound);  // no value
+  EXPECT_EQ(ReadValue(u"SOFTWARE\\Nothing", u"Path", data, size), kErrorFileNotFound);
+  test::MakeFolders(keyFolder + u"\\Path");  // a key, not a value
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorFileNotFound);
+  EXPECT_EQ(ReadValue(u"SOFTWARE\\..\\..", u"Path", data, size), kErrorFileNotFound);
+  ScopedEnv unset("ORVANTO_HKLM", nullptr);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorFileNotFound);
+}
+
+TEST_F(Registry, TooLargeReportsTheSizeNeededAndExactFitSucceeds) {
+  test::WriteBytes(keyFolder + u"\\Path", std::string(299, 'p'));  // 600 bytes with the NUL
+  std::vector<std::uint8_t> data(520);
+  std::uint32_t size = 0;
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorMoreData);
+  EXPECT_EQ(size, 600u);
+  data.resize(600);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorSuccess);
+  data.resize(599);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorMoreData);
+}
+
+TEST_F(Registry, UnreadableValueIsAccessDenied) {
+  test::WriteBytes(keyFolder + u"\\Path", "/opt/host");
+  ::chmod(test::FsPath(keyFolder + u"\\Path").c_str(), 0);
+  // Every folder from the temporary one down to the key, open to all.
+  for (String folder = keyFolder;; CutAtLastBackslash(folder)) {
+    OpenToEveryone(folder);
+    if (folder.size() <= dir.path().size() || folder.find(u'\\') == String::npos) break;
+  }
+  EXPECT_EQ(AsOrdinaryUser([] {
+              std::vector<std::uint8_t> data(520);
+              std::uint32_t size = 0;
+              return static_cast<int>(ReadValue(kAppPaths, u"Path", data, size));
+            }),
+            kErrorAccessDenied);
+}
+
+TEST(LocalTime, FollowsTheZoneAndItsDaylightSaving) {
+  std::int64_t value = 0;
+  {
+    ScopedEnv zone("TZ", "UTC0");
+    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34, value), 1463756614);
+    EXPECT_EQ(value, 1463756614);
+    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 32, 0, 0, 0, value), 1464739200);  // 2016-06-01
+  }
+  {
+    ScopedEnv zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");  // two hours ahead in May
+    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34, value), 1463756614 - 7200);
+  }
+}
+
+TEST(Probe, FolderWithoutWriteRightIsNotWritable) {
+  TempDir dir;
+  OpenToEveryone(dir.path());
+  test::MakeFolders(dir / u"locked");
+  ::chmod(test::FsPath(dir / u"locked").c_str(), 0555);
+  const String path = dir / u"locked";
+  EXPECT_EQ(AsOrdinaryUser([&] { return P().ProbeFolderWritable(P(), path.c_str()); }),
+            kProbeNotWritable);
+  EXPECT_EQ(AsOrdinaryUser([&] { return P().FileExists(P(), (path + u"\\x").c_str()); }), 0);
+}
+
+TEST(Probe, FileThatCannotBeOpenedStillExists) {
+  TempDir dir;
+  OpenToEveryone(dir.path());
+  test::WriteBytes(dir / u"secret.dll", "x");
+  ::chmod(test::FsPath(dir / u"secret.dll").c_str(), 0);
+  const String path = dir / u"secret.dll";
+  EXPECT_EQ(AsOrdinaryUser([&] { return P().FileExists(P(), path.c_str()); }), 1);
+}
+
+TEST(Links, DeleteRemovesTheLinkNeverItsTarget) {
+  TempDir dir;
+  test::MakeFolders(dir / u"outside");
+  test::WriteBytes(dir / u"outside\\keep.txt", "keep");
+  test::MakeFolders(dir / u"tree");
+  fs::create_directory_symlink(test::FsPath(dir / u"outside"), test::FsPath(dir / u"tree\\link"));
+  EXPECT_EQ(P().ShellDelete(P(), (dir / u"tree").c_str()), 1);
+  EXPECT_EQ(test::ReadBytes(dir / u"outside\\keep.txt"), "keep");
+
+  // The staging name taken by a link: the link goes, the folder stays.
+  fs::create_directory_symlink(test::FsPath(dir / u"outside"), test::FsPath(dir / u"staging"));
+  EXPECT_EQ(P().ShellDelete(P(), (dir / u"staging").c_str()), 1);
+  EXPECT_FALSE(test::Exists(dir / u"staging"));
+  EXPECT_EQ(test::ReadBytes(dir / u"outside\\keep.txt"), "keep");
+}
+
+TEST(Links, CopyKeepsLinksAsLinks) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src");
+  test::WriteBytes(dir / u"target.txt", "t");
+  fs::create_symlink(test::FsPath(dir / u"target.txt"), test::FsPath(dir / u"src\\link"));
+  ASSERT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()), 1);
+  EXPECT_TRUE(fs::is_symlink(test::FsPath(dir / u"dst\\link")));
+}
+
+TEST(Links, WriteDoesNotFollowALinkInTheTargetsPlace) {
+  TempDir dir;
+  test::WriteBytes(dir / u"victim.txt", "untouched");
+  fs::create_symlink(test::FsPath(dir / u"victim.txt"), test::FsPath(dir / u"out.dll"));
+  FileStream* stream = nullptr;
+  EXPECT_NE(P().OpenFileForWrite(P(), (dir / u"out.dll").c_str(), stream), 0);
+  EXPECT_EQ(test::ReadBytes(dir / u"victim.txt"), "untouched");
+}
+
+TEST(ShellOps, CopyAndRenameRefuseATakenName) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src");
+  test::WriteBytes(dir / u"src\\a", "a");
+  test::MakeFolders(dir / u"taken");
+  test::WriteBytes(dir / u"file", "f");
+  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"taken").c_str()), 0);
+  EXPECT_FALSE(test::Exists(dir / u"taken\\a"));
+  EXPECT_FALSE(test::Exists(dir / u"taken\\src"));
+  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"file").c_str()), 0);
+  EXPECT_EQ(P().ShellRename(P(), (dir / u"src").c_str(), (dir / u"file").c_str()), 0);
+  EXPECT_EQ(test::ReadBytes(dir / u"file"), "f");
+  EXPECT_EQ(test::ReadBytes(dir / u"src\\a"), "a");
+}
+
+TEST(ShellOps, PathsOfExactly258CharactersWork) {
+  TempDir dir;
+  OpenToEveryone(dir.path());
+  const String base = dir / u"p";
+  const String source = base + String(258 - base.size(), u's');
+  const String target = base + String(258 - base.size(), u't');
+  ASSERT_EQ(source.size(), 258u);
+  test::MakeFolders(source);
+  EXPECT_EQ(P().ShellCopy(P(), source.c_str(), target.c_str()), 1);
+  EXPECT_EQ(P().ShellDelete(P(), target.c_str()), 1);
+  EXPECT_EQ(P().ShellRename(P(), source.c_str(), target.c_str()), 1);
+  EXPECT_TRUE(test::IsFolder(target));
+}
+
+TEST(Guard, ScopedToTheTemporaryFolder) {
+  TempDir one;
+  TempDir two;
+  bool exists = false;
+  ScopedEnv first("TMPDIR", ToUtf8(one.path()).c_str());
+  InstanceGuard* a = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
+  EXPECT_FALSE(exists);
+  {
+    ScopedEnv second("TMPDIR", ToUtf8(two.path()).c_str());
+    InstanceGuard* b = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
+    EXPECT_FALSE(exists);
+    P().ReleaseInstanceGuard(P(), b);
+  }
+  InstanceGuard* c = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
+  EXPECT_TRUE(exists);
+  P().ReleaseInstanceGuard(P(), c);
+  P().ReleaseInstanceGuard(P(), a);
+}
+
+TEST(Guard, GoneWhenItsHolderIsKilled) {
+  TempDir dir;
+  ScopedEnv tmp("TMPDIR", ToUtf8(dir.path()).c_str());
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    bool exists = false;
+    P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
+    const char byte = exists ? 'n' : 'y';
+    if (::write(ready[1], &byte, 1) != 1) _exit(2);
+    ::pause();
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  bool exists = false;
+  InstanceGuard* blocked = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
+  EXPECT_TRUE(exists);
+  P().ReleaseInstanceGuard(P(), blocked);
+
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, nullptr, 0);
+  InstanceGuard* mine = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
+  EXPECT_FALSE(exists);
+  P().ReleaseInstanceGuard(P(), mine);
+  ::close(ready[0]);
+  ::close(ready[1]);
+}
+
+TEST(Notice, CaptionIconAndTextExactlyOnStandardOutput) {
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    const int none = ::open("/dev/null", O_RDONLY);
+    ::dup2(none, STDIN_FILENO);  // not a terminal: no wait for Enter
+    P().ShowMessage(P(), u"Patch for Orvanto", u"Install Failed.\nQuit and retry.",
+                    MessageIcon::Warning);
+    P().ShowMessage(P(), u"Patch for Orvanto", u"Install Succeeded.", MessageIcon::Information);
+    _exit(0);
+  }
+  ::close(out[1]);
+  std::string text;
+  char chunk[256];
+  for (ssize_t got; (got = ::read(out[0], chunk, sizeof chunk)) > 0;) text.append(chunk, got);
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(text,
+            "Patch for Orvanto\n[warning] Install Failed.\nQuit and retry.\n"
+            "Patch for Orvanto\n[information] Install Succeeded.\n");
+}
+
+}  // namespace
+}  // namespace orv

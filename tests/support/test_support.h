@@ -1,0 +1,51 @@
+// Test helpers shared by the native and the Windows test programs: real
+// temporary folders, files and PE fixtures, through the standard library (not
+// through the seam under test).
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "platform/file_version.h"
+#include "platform/framework.h"
+#include "tools/pegen/pe_generator.h"
+
+namespace orv::test {
+
+std::filesystem::path FsPath(StringView path);
+String FromFs(const std::filesystem::path& path);
+
+// A fresh folder under the platform's temporary folder, removed with all its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const String& path() const { return path_; }
+  // path() joined with a relative name by a backslash.
+  String operator/(StringView name) const { return JoinPath(path_, name); }
+
+ private:
+  String path_;
+};
+
+void WriteBytes(StringView path, std::string_view bytes);
+std::string ReadBytes(StringView path);
+bool Exists(StringView path);  // without following a final symbolic link
+bool IsFolder(StringView path);
+void MakeFolders(StringView path);
+std::int64_t ModificationTime(StringView path);  // whole seconds since 1970 UTC
+void SetModificationTime(StringView path, std::int64_t seconds);
+// Names and contents of every file below a folder, for whole-tree comparison.
+std::string DescribeTree(StringView folder);
+
+// A PE image from the generator, written to path.
+void WritePeFixture(StringView path, const pegen::PeImageSpec& spec);
+FileVersion4 V(int major, int minor, int build, int privatePart);
+
+}  // namespace orv::test
