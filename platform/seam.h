@@ -87,6 +87,16 @@ struct Platform {
   int (*WriteFileStatus)(const Platform& self, const char16_t* path,
                          const FileStatusRecord& status) = nullptr;
 
+  // --- The program's own payload and strings ----------------------------
+  // The bytes of payload resource "BINARY" resourceId, mapped read-only for
+  // the life of the process (never copied, never freed). 1, or 0 when the
+  // resource is missing, empty or cannot be mapped (data and size untouched).
+  int (*FindPayload)(const Platform& self, int resourceId, const std::uint8_t*& data,
+                     std::size_t& size) = nullptr;
+  // String-table entry id in place of text's content: 1 when found, else 0
+  // and text empty.
+  int (*LoadTableString)(const Platform& self, int id, String& text) = nullptr;
+
   // --- User interface and process ------------------------------------------
   // A modal notice with one OK button; returns when it is closed.
   void (*ShowMessage)(const Platform& self, const char16_t* caption, const char16_t* text,

@@ -30,6 +30,10 @@ std::int64_t MakeLocalTimeStamp(const Platform&, std::int32_t day, std::int32_t 
 int ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& status);
 int WriteFileStatus(const Platform&, const char16_t* path, const FileStatusRecord& status);
 
+// resources.cpp: the program's embedded payload and string table.
+int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size);
+int LoadTableString(const Platform&, int id, String& text);
+
 // system.cpp: temp folder, folders, files, message, guard.
 std::uint32_t TempFolder(const Platform&, char16_t* buffer, std::uint32_t capacity);
 int MakeFolder(const Platform&, const char16_t* path);

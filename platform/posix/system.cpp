@@ -153,6 +153,8 @@ const Platform& SystemPlatform() {
     p.CopySingleFile = posix::CopySingleFile;
     p.ReadFileStatus = posix::ReadFileStatus;
     p.WriteFileStatus = posix::WriteFileStatus;
+    p.FindPayload = posix::FindPayload;
+    p.LoadTableString = posix::LoadTableString;
     p.ShowMessage = posix::ShowMessage;
     p.CreateInstanceGuard = posix::CreateInstanceGuard;
     p.ReleaseInstanceGuard = posix::ReleaseInstanceGuard;

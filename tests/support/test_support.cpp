@@ -129,9 +129,11 @@ std::string DescribeTree(StringView folder) {
       line += "/";
     } else {
       const std::string bytes = ReadBytes(full);
-      line += " " + std::to_string(bytes.size()) + " bytes, mtime " +
-              std::to_string(ModificationTime(full)) + ", hash " +
-              std::to_string(std::hash<std::string>{}(bytes));
+      // Appended piece by piece: "literal" + std::string&& trips GCC 12's
+      // -Wrestrict (a false alarm) in the MinGW build.
+      line.append(" ").append(std::to_string(bytes.size())).append(" bytes, mtime ");
+      line.append(std::to_string(ModificationTime(full))).append(", hash ");
+      line.append(std::to_string(std::hash<std::string>{}(bytes)));
     }
     lines.push_back(line);
   }

@@ -1,0 +1,152 @@
+// The build's payload helper, run on the build machine: it writes the default
+// payload files, or takes a file from a real payload folder after checking
+// its file version. Either way the build only ever embeds files it has seen
+// carry the payload version.
+//
+//   payload_tool make OUT --version A.B.C.D --size N [--exe]
+//   payload_tool take SOURCE OUT --version A.B.C.D
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/pe_version.h"
+#include "tools/pegen/pe_generator.h"
+
+namespace {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "payload: %s\n", message.c_str());
+  return 1;
+}
+
+bool ParseNumber(std::string_view text, std::uint64_t limit, std::uint64_t& value) {
+  if (text.empty() || text.size() > 10) return false;
+  std::uint64_t result = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (result > limit) return false;
+  value = result;
+  return true;
+}
+
+bool ParseVersion(std::string_view text, orv::FileVersion4& version) {
+  std::int32_t parts[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t dot = i < 3 ? text.find('.') : text.size();
+    std::uint64_t part = 0;
+    if (dot == std::string_view::npos || !ParseNumber(text.substr(0, dot), 0xFFFF, part)) {
+      return false;
+    }
+    parts[i] = static_cast<std::int32_t>(part);
+    text.remove_prefix(i < 3 ? dot + 1 : dot);
+  }
+  version = orv::FileVersion4{parts[0], parts[1], parts[2], parts[3]};
+  return true;
+}
+
+bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Written whole or not at all: a failed write leaves no file that a later
+// build step could take for a good one.
+bool WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::remove(path.c_str());
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (std::fclose(file) != 0 || !written) {
+    std::remove(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Empty when the bytes carry the expected version, else why not.
+std::string VersionProblem(const std::vector<std::uint8_t>& bytes,
+                           const orv::FileVersion4& expected) {
+  orv::FileVersion4 found;
+  if (!orv::ReadPeFileVersion(orv::MemoryPeSource(bytes.data(), bytes.size()), found)) {
+    return "has no readable file version (expected " + orv::ToText(expected) + ")";
+  }
+  if (!(found == expected)) {
+    return "has file version " + orv::ToText(found) + ", expected " + orv::ToText(expected);
+  }
+  return {};
+}
+
+int Make(const std::string& out, const orv::FileVersion4& version, std::uint64_t size,
+         bool exe) {
+  orv::pegen::PeImageSpec spec;
+  spec.fileVersion = version;
+  spec.productVersion = version;
+  spec.size = static_cast<std::uint32_t>(size);
+  spec.executable = exe;
+  const std::vector<std::uint8_t> image = orv::pegen::MakePeImage(spec);
+  if (image.size() != size) {
+    return Fail(out + ": cannot make an image of " + std::to_string(size) + " bytes");
+  }
+  const std::string problem = VersionProblem(image, version);
+  if (!problem.empty()) return Fail("generated " + out + " " + problem);
+  if (!WriteWhole(out, image)) return Fail("cannot write " + out);
+  return 0;
+}
+
+int Take(const std::string& source, const std::string& out, const orv::FileVersion4& version) {
+  std::remove(out.c_str());  // never leave a copy of an older, good file behind
+  std::vector<std::uint8_t> bytes;
+  if (!ReadWhole(source, bytes)) return Fail("payload file " + source + " is missing or unreadable");
+  if (bytes.empty()) return Fail("payload file " + source + " is empty");
+  const std::string problem = VersionProblem(bytes, version);
+  if (!problem.empty()) return Fail("payload file " + source + " " + problem);
+  if (!WriteWhole(out, bytes)) return Fail("cannot write " + out);
+  return 0;
+}
+
+constexpr char kUsage[] =
+    "usage: payload_tool make OUT --version A.B.C.D --size N [--exe]\n"
+    "       payload_tool take SOURCE OUT --version A.B.C.D\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> files;
+  orv::FileVersion4 version;
+  bool versionGiven = false;
+  std::uint64_t size = 0;
+  bool exe = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--exe") {
+      exe = true;
+    } else if (arg == "--version" && i + 1 < argc) {
+      if (!ParseVersion(argv[++i], version)) return Fail(std::string("bad version ") + argv[i]);
+      versionGiven = true;
+    } else if (arg == "--size" && i + 1 < argc) {
+      if (!ParseNumber(argv[++i], 0xFFFFFFFFu, size) || size == 0) {
+        return Fail(std::string("bad size ") + argv[i]);
+      }
+    } else if (!arg.empty() && arg[0] != '-') {
+      files.emplace_back(arg);
+    } else {
+      return Fail("unknown option " + std::string(arg) + "\n" + kUsage);
+    }
+  }
+  const std::string_view command = argc > 1 ? argv[1] : "";
+  if (command == "make" && files.size() == 1 && versionGiven && size != 0) {
+    return Make(files[0], version, size, exe);
+  }
+  if (command == "take" && files.size() == 2 && versionGiven && size == 0 && !exe) {
+    return Take(files[0], files[1], version);
+  }
+  return Fail(kUsage);
+}

@@ -1,0 +1,91 @@
+#include "patch/stages.h"
+#include "platform/file_ops.h"
+
+namespace orv {
+
+int ClassifyHostVersion(const FileVersion4& version) {
+  const std::int32_t difference = CompareFileVersion(manifest::kHostVersion, version);
+  if (difference == 0) return 0;
+  return difference < 0 ? 1 : 2;
+}
+
+namespace {
+
+// The host's folder from its launcher's App Paths entry. False for anything
+// that is not a usable folder path, which means the host is not installed.
+bool DiscoverHost(const Platform& p, PathBuffer& hostDir) {
+  hostDir.Clear();
+  RegistryValueRequest request;
+  request.valueName = manifest::kHostRegistryValue;
+  request.type = kRegSz;
+  request.data = reinterpret_cast<std::uint8_t*>(hostDir.text);
+  request.size = manifest::kHostRegistryBytes;
+  if (p.ReadRegistryValue(p, manifest::kHostRegistryKey, request) != kErrorSuccess) return false;
+  // A value that fills the whole buffer without a NUL is cut short: a path
+  // we cannot trust is no path.
+  if (hostDir.text[kMaxPath - 1] != u'\0') {
+    hostDir.Clear();
+    return false;
+  }
+  return p.FolderExists(p, hostDir.c_str()) != 0;
+}
+
+std::optional<PatchOutcome> CheckHostVersion(const Platform& p, const PathBuffer& hostDir) {
+  PathBuffer launcher;
+  if (!Concat(launcher, hostDir.view(), manifest::kLauncherName)) return PatchOutcome::Failed;
+  FileVersion4 hostVersion;
+  if (p.ReadFileVersion(p, launcher.c_str(), hostVersion) == 0) return PatchOutcome::Failed;
+  switch (ClassifyHostVersion(hostVersion)) {
+    case 1:
+      return PatchOutcome::HostTooOld;
+    case 2:
+      return PatchOutcome::NotNeeded;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool BuildTimeStamps(const Platform& p, RunContext& context) {
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    const manifest::LocalTime& t = manifest::kPayload[k].time;
+    std::int64_t stamp = 0;
+    if (p.MakeLocalTimeStamp(p, t.day, t.hour, t.minute, t.second, stamp) == kTimeStampFailed) {
+      return false;
+    }
+    context.timeStamps[k] = stamp;
+  }
+  return true;
+}
+
+// Goes on (no outcome) at the first installed file that is missing or older
+// than the payload; NotNeeded when all are at the payload's version or newer.
+std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunContext& context) {
+  const FileVersion4 target = manifest::kPayloadVersion;
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    String relativePath;
+    p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
+    PathBuffer scanPath;
+    if (!JoinPath(scanPath, context.addinDir.view(), relativePath)) return PatchOutcome::Failed;
+    if (p.FileExists(p, scanPath.c_str()) == 0) return std::nullopt;
+    FileVersion4 installed;
+    if (p.ReadFileVersion(p, scanPath.c_str(), installed) == 0) return PatchOutcome::Failed;
+    if (CompareFileVersion(target, installed) < 0) return std::nullopt;
+  }
+  return PatchOutcome::NotNeeded;
+}
+
+}  // namespace
+
+std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& context) {
+  // A machine without the host does not need the patch: that is no error.
+  if (!DiscoverHost(p, context.addinDir)) return PatchOutcome::NotNeeded;
+  if (auto outcome = CheckHostVersion(p, context.addinDir)) return outcome;
+  if (!context.addinDir.Append(manifest::kAddinName)) return PatchOutcome::Failed;
+  if (p.ProbeFolderWritable(p, context.addinDir.c_str()) != kProbeWritable) {
+    return PatchOutcome::Failed;
+  }
+  if (!BuildTimeStamps(p, context)) return PatchOutcome::Failed;
+  return ScanInstalledFiles(p, context);
+}
+
+}  // namespace orv

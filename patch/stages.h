@@ -1,0 +1,32 @@
+// The three stages of a run. Each either lets the run go on (no outcome) or
+// ends it with its outcome, having removed the work folders it made.
+#pragma once
+
+#include <optional>
+
+#include "patch/outcome.h"
+#include "patch/run_context.h"
+#include "platform/seam.h"
+
+namespace orv {
+
+// 0 when the launcher is at the host version the patch is made for, 1 when
+// older, 2 when newer.
+int ClassifyHostVersion(const FileVersion4& version);
+
+// Finds the host, checks its version and the add-in folder, builds the time
+// stamps and looks for an installed add-in file that is missing or older
+// than the payload.
+std::optional<PatchOutcome> CheckEligibility(const Platform& platform, RunContext& context);
+
+// Writes the 25 payload files, stamped, into a fresh staging folder.
+std::optional<PatchOutcome> StagePayload(const Platform& platform, RunContext& context);
+
+// Assembles the new add-in folder beside the old one, swaps the two by
+// renames, and moves the old one back if the new one cannot take its name.
+PatchOutcome BackupAndSwap(const Platform& platform, RunContext& context);
+
+// The whole run: the stages in order, then the outcome's one message.
+PatchOutcome RunPatch(const Platform& platform);
+
+}  // namespace orv

@@ -1,0 +1,83 @@
+#include "patch/retry.h"
+#include "patch/stages.h"
+#include "platform/file_ops.h"
+
+namespace orv {
+
+namespace {
+
+// Writes the whole payload in one call; a short write leaves no partial file
+// behind for the next attempt to be mistaken for.
+bool WritePayloadFile(const Platform& p, const char16_t* target, const std::uint8_t* data,
+                      std::size_t size) {
+  return Retry([&] {
+    FileStream* stream = nullptr;
+    if (p.OpenFileForWrite(p, target, stream) != 0) return false;
+    const std::size_t written = p.WriteToFile(p, stream, data, size);
+    p.CloseFile(p, stream);
+    if (written == size) return true;
+    p.RemoveFile(p, target);
+    return false;
+  });
+}
+
+bool StampFile(const Platform& p, const char16_t* target, std::int64_t stamp) {
+  FileStatusRecord status;
+  if (p.ReadFileStatus(p, target, status) == 0) return false;
+  status.modificationTime = stamp;
+  return p.WriteFileStatus(p, target, status) != 0;
+}
+
+// Entry k: found, written (with its culture folder) and stamped.
+bool StageEntry(const Platform& p, RunContext& context, int k) {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+  if (p.FindPayload(p, manifest::PayloadResourceId(k), data, size) == 0) return false;
+
+  String relativePath;
+  p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
+  PathBuffer target;
+  if (!JoinPath(target, context.stagingDir.view(), relativePath)) return false;
+
+  if (manifest::InSubFolder(k)) {
+    String parent(target.view());
+    CutAtLastBackslash(parent);
+    if (p.FolderExists(p, parent.c_str()) == 0 && p.MakeFolder(p, parent.c_str()) == 0) {
+      return false;
+    }
+  }
+  return WritePayloadFile(p, target.c_str(), data, size) &&
+         StampFile(p, target.c_str(), context.timeStamps[k]);
+}
+
+}  // namespace
+
+std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context) {
+  context.stagingDir.Clear();
+  const std::uint32_t length = p.TempFolder(p, context.stagingDir.text, kMaxPath);
+  // 0 is failure; kMaxPath or more is the size a longer temporary path needs.
+  if (length == 0 || length >= kMaxPath) {
+    context.stagingDir.Clear();
+    return PatchOutcome::Failed;
+  }
+  const String stagingName = Concat(context.stagingDir.view(), manifest::kStagingName);
+  // Refused before anything is made: a staging folder the shell could not
+  // copy or remove would be left behind.
+  if (!FitsShellPath(stagingName)) return PatchOutcome::Failed;
+
+  if (p.FolderExists(p, stagingName.c_str()) != 0 && p.ShellDelete(p, stagingName.c_str()) == 0) {
+    return PatchOutcome::Failed;
+  }
+  if (p.MakeFolder(p, stagingName.c_str()) == 0) return PatchOutcome::Failed;
+  context.stagingDir.Assign(stagingName);
+
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    if (!StageEntry(p, context, k)) {
+      p.ShellDelete(p, context.stagingDir.c_str());
+      return PatchOutcome::Failed;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace orv

@@ -1,0 +1,93 @@
+#include "patch/retry.h"
+#include "patch/stages.h"
+#include "platform/file_ops.h"
+
+namespace orv {
+
+namespace {
+
+// A name is free only when nothing bears it: a file of that name is not
+// ours to copy onto, nor to remove after a failed copy.
+bool NameIsFree(const Platform& p, const String& name) {
+  return p.FolderExists(p, name.c_str()) == 0 && p.FileExists(p, name.c_str()) == 0;
+}
+
+String PickReplacementDir(const Platform& p, StringView addinDir) {
+  String candidate = Concat(addinDir, manifest::kReplacementSuffix);
+  for (std::int64_t n = 0; !NameIsFree(p, candidate); ++n) {
+    candidate = ConcatNumbered(addinDir, manifest::kReplacementSuffix, n);
+  }
+  return candidate;
+}
+
+bool CopyStagingFolder(const Platform& p, const RunContext& context) {
+  return Retry([&] { return p.ShellCopy(p, context.stagingDir.c_str(),
+                                        context.replacementDir.c_str()) == 1; },
+               [&] { p.ShellDelete(p, context.replacementDir.c_str()); });
+}
+
+bool CarryOverLibraries(const Platform& p, const RunContext& context) {
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    String name;
+    p.LoadTableString(p, manifest::LibraryStringId(l), name);
+    const String source = JoinPath(context.addinDir.view(), name);
+    const String target = JoinPath(context.replacementDir, name);
+    if (!Retry([&] { return p.CopySingleFile(p, source.c_str(), target.c_str(), false) != 0; })) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Rename(const Platform& p, const String& from, const String& to) {
+  return Retry([&] { return p.ShellRename(p, from.c_str(), to.c_str()) == 1; });
+}
+
+PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
+  p.ShellDelete(p, context.stagingDir.c_str());
+  p.ShellDelete(p, context.replacementDir.c_str());
+  return PatchOutcome::Failed;
+}
+
+}  // namespace
+
+PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
+  const String addinDir(context.addinDir.view());
+  context.replacementDir = PickReplacementDir(p, addinDir);
+  context.backupDir = Concat(addinDir, manifest::kBackupSuffix);
+  // Names the shell cannot take are refused before the add-in folder is
+  // touched; otherwise the swap could move it aside and not back.
+  if (!FitsShellPath(context.replacementDir) || !FitsShellPath(context.backupDir)) {
+    p.ShellDelete(p, context.stagingDir.c_str());
+    return PatchOutcome::Failed;
+  }
+
+  if (!CopyStagingFolder(p, context)) return FailAndCleanUp(p, context);
+  if (!CarryOverLibraries(p, context)) return FailAndCleanUp(p, context);
+  if (!Rename(p, addinDir, context.backupDir)) return FailAndCleanUp(p, context);
+  if (!Rename(p, context.replacementDir, addinDir)) {
+    // The old folder goes back under its name, retried like every rename:
+    // one passing failure must not leave the host without its add-in.
+    Rename(p, context.backupDir, addinDir);
+    return FailAndCleanUp(p, context);
+  }
+  p.ShellDelete(p, context.stagingDir.c_str());
+  p.ShellDelete(p, context.backupDir.c_str());
+  return PatchOutcome::Succeeded;
+}
+
+PatchOutcome RunPatch(const Platform& p) {
+  RunContext context;
+  PatchOutcome outcome = PatchOutcome::Failed;
+  if (auto ended = CheckEligibility(p, context)) {
+    outcome = *ended;
+  } else if (auto failed = StagePayload(p, context)) {
+    outcome = *failed;
+  } else {
+    outcome = BackupAndSwap(p, context);
+  }
+  ShowOutcome(p, outcome);
+  return outcome;
+}
+
+}  // namespace orv

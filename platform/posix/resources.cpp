@@ -1,0 +1,49 @@
+// The program's payload and string table over the embedded store, with the
+// contract of the Win32 resource lookups.
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/posix/backend.h"
+#include "platform/posix/embedded_store.h"
+
+namespace orv::posix {
+
+// Weak: a test program without the store links, and finds nothing.
+extern const EmbeddedStore kEmbeddedStore __attribute__((weak));
+
+namespace {
+
+const EmbeddedStore* Store() { return &kEmbeddedStore; }
+
+}  // namespace
+
+int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size) {
+  const EmbeddedStore* store = Store();
+  if (store == nullptr) return 0;
+  for (std::size_t i = 0; i < store->payloadCount; ++i) {
+    const EmbeddedPayload& entry = store->payload[i];
+    if (entry.resourceId != resourceId) continue;
+    if (*entry.size == 0) return 0;  // an empty resource counts as missing, as on Windows
+    data = entry.data;
+    size = *entry.size;
+    return 1;
+  }
+  return 0;
+}
+
+int LoadTableString(const Platform&, int id, String& text) {
+  text.clear();
+  const EmbeddedStore* store = Store();
+  if (store == nullptr) return 0;
+  for (std::size_t i = 0; i < store->stringCount; ++i) {
+    const EmbeddedString& entry = store->strings[i];
+    // An empty string-table entry is not stored on Windows either.
+    if (entry.id == id && entry.text[0] != u'\0') {
+      text = entry.text;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace orv::posix

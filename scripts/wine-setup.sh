@@ -1,0 +1,167 @@
+#!/bin/sh
+# Prepares the private, headless Wine prefix that the Windows build's tests run
+# in, and prints nothing but errors. Safe to call before every run: once the
+# prefix is ready it returns at once.
+#
+# As root it runs Wine as an unprivileged user (root would see through
+# read-only attributes and access rights), created here when missing.
+# Otherwise it uses the calling user and a prefix under $HOME (or /tmp).
+#
+#   ORV_WINE_USER  the unprivileged user when run as root (default orvwine)
+#   ORV_WINE_ROOT  the folder holding the prefix and run folders
+#
+# wine-run.sh sources the settings part of this file (ORV_WINE_SETUP_ONLY_ENV).
+set -eu
+
+if [ "$(id -u)" = 0 ]; then
+  ORV_WINE_USER=${ORV_WINE_USER:-orvwine}
+  ORV_WINE_ROOT=${ORV_WINE_ROOT:-/var/tmp/orvanto-wine}
+else
+  ORV_WINE_USER=$(id -un)
+  ORV_WINE_ROOT=${ORV_WINE_ROOT:-${HOME:-/tmp}/.cache/orvanto-wine}
+fi
+ORV_WINE_PREFIX=$ORV_WINE_ROOT/prefix
+ORV_WINE_MARKER=$ORV_WINE_ROOT/prefix-ready
+
+# Runs a command as the Wine user with exactly the environment every Wine call
+# gets: DISPLAY and TZ are left out (msvcrt misreads a Linux TZ), the
+# graphics driver is the null one set in the prefix.
+orv_wine_env() {
+  orv_home=$(getent passwd "$ORV_WINE_USER" | cut -d: -f6)
+  set -- env -i \
+    "HOME=${orv_home:-/tmp}" "USER=$ORV_WINE_USER" "LOGNAME=$ORV_WINE_USER" \
+    "PATH=/usr/local/bin:/usr/bin:/bin" \
+    "WINEPREFIX=$ORV_WINE_PREFIX" WINEARCH=win32 "WINEDEBUG=${ORV_WINEDEBUG:--all}" \
+    "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d" LANG=C.UTF-8 "$@"
+  if [ "$(id -u)" = 0 ]; then
+    runuser -u "$ORV_WINE_USER" -- "$@"
+  else
+    "$@"
+  fi
+}
+
+if [ "${ORV_WINE_SETUP_ONLY_ENV:-}" = 1 ]; then
+  return 0 2>/dev/null || exit 0
+fi
+
+log() { echo "wine-setup: $*" >&2; }
+
+# Wine and the cross compiler, once per machine (root only).
+install_packages() {
+  if command -v wine >/dev/null && command -v i686-w64-mingw32-g++-posix >/dev/null; then
+    return 0
+  fi
+  [ "$(id -u)" = 0 ] || { log "wine or MinGW-w64 missing; install them as root"; exit 1; }
+  log "installing Wine and MinGW-w64"
+  dpkg --add-architecture i386
+  apt-get update -q >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+    g++-mingw-w64-i686 wine wine32:i386 wine64 >/dev/null
+}
+
+# Some kernels run without 32-bit emulation (ia32_emulation off): Wine's
+# 32-bit loader then fails with "Exec format error". Hand i386 programs to
+# QEMU's user-mode emulator through binfmt_misc instead. The wine64 package
+# brings a native wineserver, so only the programs themselves are emulated.
+enable_i386() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    return 0
+  fi
+  [ "$(id -u)" = 0 ] || { log "this kernel cannot run 32-bit programs; run as root once"; exit 1; }
+  log "32-bit programs do not run natively here: using qemu-i386 through binfmt_misc"
+  if [ ! -x /usr/bin/qemu-i386-static ] || [ ! -x /usr/lib/wine/wineserver64 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+      qemu-user-static wine64 >/dev/null
+  fi
+  if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
+    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  fi
+  # ELF32, little-endian, i386: executables (type 2) and shared objects
+  # (type 3, such as ld-linux.so.2). F opens the emulator now, so it works in
+  # every mount namespace; P keeps argv[0].
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  for kind in 2 3; do
+    name=orv-i386-$kind
+    [ -e "/proc/sys/fs/binfmt_misc/$name" ] && continue
+    magic="\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x0${kind}\\x00\\x03\\x00"
+    printf '%s' ":$name:M::$magic:$mask:/usr/bin/qemu-i386-static:FP" \
+      >/proc/sys/fs/binfmt_misc/register 2>/dev/null || true
+  done
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || {
+    log "32-bit programs still do not run"
+    exit 1
+  }
+}
+
+make_user_and_root() {
+  if [ "$(id -u)" = 0 ]; then
+    id -u "$ORV_WINE_USER" >/dev/null 2>&1 || useradd -m "$ORV_WINE_USER"
+    mkdir -p "$ORV_WINE_ROOT"
+    chmod 0755 "$ORV_WINE_ROOT"
+    mkdir -p "$ORV_WINE_ROOT/run"
+    chown "$ORV_WINE_USER:" "$ORV_WINE_ROOT/run"
+    chmod 0755 "$ORV_WINE_ROOT/run"
+  else
+    mkdir -p "$ORV_WINE_ROOT/run"
+  fi
+}
+
+make_prefix() {
+  [ -f "$ORV_WINE_MARKER" ] && [ -f "$ORV_WINE_PREFIX/system.reg" ] && return 0
+  log "creating the Wine prefix $ORV_WINE_PREFIX (takes a while once)"
+  rm -rf "$ORV_WINE_PREFIX"
+  mkdir -p "$ORV_WINE_PREFIX"
+  chmod 0700 "$ORV_WINE_PREFIX"
+  [ "$(id -u)" = 0 ] && chown "$ORV_WINE_USER:" "$ORV_WINE_PREFIX"
+  # Under an emulated loader the first boot outlasts Wine's own five-minute
+  # wait for it and wineboot reports failure while the boot goes on: wait for
+  # the prefix's processes to end, then judge the prefix by what it holds.
+  orv_wine_env wineboot -i >/dev/null 2>&1 || true
+  orv_wine_env wineserver -w
+  if [ ! -f "$ORV_WINE_PREFIX/system.reg" ] ||
+    [ ! -f "$ORV_WINE_PREFIX/drive_c/windows/system32/kernel32.dll" ]; then
+    log "wineboot did not complete the prefix"
+    exit 1
+  fi
+  # One import, as every Wine start is slow under emulation:
+  # - the null graphics driver: windows without X, so message boxes are real
+  #   and block until answered;
+  # - no crash dialog: a crash must end the process, not wait for a click;
+  # - the relay trace, when a run asks for +relay, covers the message box
+  #   calls alone.
+  settings=$ORV_WINE_ROOT/run/settings.reg
+  cat >"$settings" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+
+[HKEY_CURRENT_USER\Software\Wine\Debug]
+"RelayInclude"="user32.MessageBoxW;user32.MessageBoxExW;user32.MessageBoxIndirectW"
+REG
+  chmod 0644 "$settings"
+  orv_wine_env wine reg import "Z:$(printf '%s' "$settings" | tr / '\\')" >/dev/null 2>&1 || true
+  rm -f "$settings"
+  orv_wine_env wineserver -w
+  if ! grep -q '"Graphics"="null"' "$ORV_WINE_PREFIX/user.reg"; then
+    log "could not set the null graphics driver"
+    exit 1
+  fi
+  date -u +%FT%TZ >"$ORV_WINE_MARKER"
+}
+
+# Quick path: everything in place.
+if [ -f "$ORV_WINE_MARKER" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  exit 0
+fi
+
+install_packages
+enable_i386
+make_user_and_root
+# One caller sets up; any other waits for it.
+exec 9>"$ORV_WINE_ROOT/setup.lock"
+flock 9
+make_prefix

@@ -1,0 +1,118 @@
+#include "tests/patch/installation.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+namespace orv::test {
+
+namespace fs = std::filesystem;
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  const char* old = std::getenv(name);
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  ::setenv(name, value.c_str(), 1);
+  ::tzset();
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_) {
+    ::setenv(name_.c_str(), old_.c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
+  ::tzset();
+}
+
+Installation::Installation()
+    : host(root_ / u"Program Files\\Orvanto"),
+      addin(host + manifest::kAddinName),
+      temp(root_ / u"tmp\\"),
+      registryKey_(root_ / u"hklm\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
+                           u"Quenbrite.exe"),
+      hklm_("ORVANTO_HKLM", FsPath(root_ / u"hklm").string()),
+      tmpdir_("TMPDIR", FsPath(root_ / u"tmp").string()),
+      tz_("TZ", "UTC0") {
+  MakeFolders(addin);
+  MakeFolders(temp);
+  MakeFolders(registryKey_);
+  SetRegistryPath(ToUtf8(host));
+  pegen::PeImageSpec launcher;
+  launcher.executable = true;
+  launcher.fileVersion = V(4, 1, 52, 1);
+  WriteLauncher(launcher);
+  for (int k = 0; k < manifest::kPayloadCount; ++k) WriteAddinFile(k, V(1, 0, 0, 9));
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    WriteBytes(Library(l), "library " + std::to_string(l));
+    SetModificationTime(Library(l), 1400000000 + l);
+  }
+  WriteBytes(addin + u"\\settings.ini", "an extra file of the old folder");
+}
+
+void Installation::SetRegistryPath(std::string_view value) {
+  WriteBytes(registryKey_ + u"\\Path", value);
+}
+
+void Installation::RemoveRegistryPath() { fs::remove(FsPath(registryKey_ + u"\\Path")); }
+
+void Installation::WriteLauncher(const pegen::PeImageSpec& spec) {
+  WritePeFixture(host + manifest::kLauncherName, spec);
+}
+
+String Installation::AddinFile(int k) const {
+  return JoinPath(addin, manifest::kPayload[k].relativePath);
+}
+
+String Installation::Library(int l) const {
+  return JoinPath(addin, manifest::kLibraries[l].fileName);
+}
+
+void Installation::WriteAddinFile(int k, FileVersion4 version) {
+  String folder = AddinFile(k);
+  CutAtLastBackslash(folder);
+  MakeFolders(folder);
+  pegen::PeImageSpec spec;
+  spec.fileVersion = version;
+  spec.executable = k >= manifest::kSubFolderEntries;
+  WritePeFixture(AddinFile(k), spec);
+}
+
+void Installation::ExpectPatched() const {
+  // Exactly the payload and the libraries, nothing else.
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(FsPath(addin))) {
+    if (entry.is_regular_file()) ++files;
+  }
+  EXPECT_EQ(files, manifest::kPayloadCount + manifest::kLibraryCount);
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    const manifest::PayloadEntry& e = manifest::kPayload[k];
+    std::tm utc{};
+    utc.tm_year = 116;
+    utc.tm_mon = 4;
+    utc.tm_mday = e.time.day;
+    utc.tm_hour = e.time.hour;
+    utc.tm_min = e.time.minute;
+    utc.tm_sec = e.time.second;
+    EXPECT_EQ(ModificationTime(AddinFile(k)), ::timegm(&utc)) << k;
+    EXPECT_EQ(ReadBytes(AddinFile(k)).size(), e.size) << k;
+  }
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    EXPECT_EQ(ReadBytes(Library(l)), "library " + std::to_string(l));
+    EXPECT_EQ(ModificationTime(Library(l)), 1400000000 + l);
+  }
+}
+
+void Installation::ExpectNoWorkFolders() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(FsPath(host))) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Pellmark", "Quenbrite.exe"}));
+  EXPECT_FALSE(Exists(Staging()));
+}
+
+}  // namespace orv::test

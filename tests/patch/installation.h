@@ -1,0 +1,61 @@
+// A demonstration installation in real folders for the native program logic:
+// a registry folder with the host's App Paths entry, a host folder with its
+// launcher, an add-in folder with older files and the carried-over
+// libraries, and a private temporary folder.
+#pragma once
+
+#include <string>
+
+#include "patch/manifest.h"
+#include "tests/support/test_support.h"
+
+namespace orv::test {
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+class Installation {
+  TempDir root_;  // first: everything below lives in it
+
+ public:
+  // An add-in at 1.0.0.9 with all 25 files and the three libraries, and a
+  // launcher at 4.1.52.1.
+  Installation();
+
+  String host;   // the host's installation folder
+  String addin;  // host + "\Pellmark"
+  String temp;   // the private temporary folder
+
+  void SetRegistryPath(std::string_view value);  // the raw "Path" value
+  void RemoveRegistryPath();
+  void WriteLauncher(const pegen::PeImageSpec& spec);
+  void WriteAddinFile(int k, FileVersion4 version);
+  String AddinFile(int k) const;
+  String Library(int l) const;
+  String Staging() const { return temp + u"PellmarkOV"; }
+
+  // The whole add-in folder, names, sizes, times and contents.
+  std::string Snapshot() const { return DescribeTree(addin); }
+  // What the add-in folder must look like after a successful run.
+  void ExpectPatched() const;
+  // Nothing but the add-in's own folder beside it, and no staging folder.
+  void ExpectNoWorkFolders() const;
+
+ private:
+  String registryKey_;
+  ScopedEnv hklm_;
+  ScopedEnv tmpdir_;
+  ScopedEnv tz_;
+};
+
+}  // namespace orv::test

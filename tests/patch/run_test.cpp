@@ -1,0 +1,353 @@
+// The whole run against real folders through the POSIX backend, with faults
+// injected where the real world would have to misbehave.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "patch/stages.h"
+#include "tests/patch/installation.h"
+#include "tests/support/fault_platform.h"
+
+namespace orv {
+namespace {
+
+using test::FaultPlatform;
+using test::Installation;
+using test::Op;
+using test::V;
+
+class Run : public ::testing::Test {
+ protected:
+  PatchOutcome RunOnce() {
+    const PatchOutcome outcome = RunPatch(fault.platform());
+    EXPECT_EQ(fault.Notices().size(), 1u) << "exactly one notice per run";
+    return outcome;
+  }
+  // The calls of the run so far, for failure messages.
+  std::string Calls() const {
+    std::string out;
+    for (Op op : fault.Trace()) out += std::string(test::Name(op)) + " ";
+    return out;
+  }
+  // The run ended as expected with the add-in folder as it was.
+  void ExpectUntouched(PatchOutcome outcome, const std::string& before) {
+    EXPECT_EQ(RunOnce(), outcome);
+    EXPECT_EQ(install.Snapshot(), before);
+    install.ExpectNoWorkFolders();
+  }
+
+  Installation install;
+  FaultPlatform fault{SystemPlatform()};
+};
+
+TEST_F(Run, PatchesThenFindsNothingToDo) {
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded) << Calls();
+  ASSERT_EQ(fault.Notices().size(), 1u);
+  EXPECT_EQ(fault.Notices()[0].caption, u"Patch for Orvanto");
+  EXPECT_EQ(fault.Notices()[0].text, u"Install Succeeded.");
+  EXPECT_EQ(fault.Notices()[0].icon, MessageIcon::Information);
+  install.ExpectPatched();
+  install.ExpectNoWorkFolders();
+
+  FaultPlatform second(SystemPlatform());
+  EXPECT_EQ(RunPatch(second.platform()), PatchOutcome::NotNeeded);
+  ASSERT_EQ(second.Notices().size(), 1u);
+  EXPECT_EQ(second.Notices()[0].text, u"There is no need to apply this patch.");
+  install.ExpectPatched();
+}
+
+TEST_F(Run, MessagesAndIconsOfEveryOutcome) {
+  const auto text = [](PatchOutcome o) { return String(MessageFor(o).text); };
+  EXPECT_EQ(text(PatchOutcome::HostTooOld),
+            u"This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is "
+            u"not installed. \nApply the latest updates for Orvanto, and try again.");
+  EXPECT_EQ(text(PatchOutcome::Failed),
+            u"Install Failed.\nQuit any applications that are running on your computer, and try "
+            u"again.");
+  EXPECT_EQ(MessageFor(PatchOutcome::AlreadyRunning).text, nullptr);
+  EXPECT_EQ(MessageFor(PatchOutcome::HostTooOld).icon, MessageIcon::Warning);
+  EXPECT_EQ(MessageFor(PatchOutcome::Failed).icon, MessageIcon::Warning);
+  EXPECT_EQ(MessageFor(PatchOutcome::NotNeeded).icon, MessageIcon::Information);
+  EXPECT_EQ(ExitCodeFor(PatchOutcome::Succeeded), 0);
+  EXPECT_EQ(ExitCodeFor(PatchOutcome::NotNeeded), 0);
+  EXPECT_EQ(ExitCodeFor(PatchOutcome::Failed), 1603);
+  EXPECT_EQ(ExitCodeFor(PatchOutcome::AlreadyRunning), 1618);
+  EXPECT_EQ(ExitCodeFor(PatchOutcome::HostTooOld), 1642);
+}
+
+// --- Eligibility ------------------------------------------------------------
+
+TEST_F(Run, NoHostIsNotAnError) {
+  const std::string before = install.Snapshot();
+  install.RemoveRegistryPath();
+  ExpectUntouched(PatchOutcome::NotNeeded, before);
+  EXPECT_EQ(fault.Notices()[0].icon, MessageIcon::Information);
+}
+
+TEST_F(Run, RegistryPathThatIsNoFolderMeansNoHost) {
+  const std::string before = install.Snapshot();
+  for (const std::string& path : {ToUtf8(install.host) + "/missing", std::string(),
+                                 ToUtf8(install.host) + "/Quenbrite.exe"}) {
+    install.SetRegistryPath(path);
+    FaultPlatform run(SystemPlatform());
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::NotNeeded) << path;
+  }
+  EXPECT_EQ(install.Snapshot(), before);
+}
+
+TEST_F(Run, RegistryPathWithTrailingBackslashesStillWorks) {
+  install.SetRegistryPath(ToUtf8(install.host) + "\\");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  install.ExpectPatched();
+}
+
+TEST_F(Run, HostVersionDecides) {
+  const std::string before = install.Snapshot();
+  const struct {
+    FileVersion4 version;
+    PatchOutcome outcome;
+  } cases[] = {{V(4, 1, 52, 0), PatchOutcome::HostTooOld},
+               {V(3, 9, 99, 99), PatchOutcome::HostTooOld},
+               {V(4, 1, 52, 2), PatchOutcome::NotNeeded},
+               {V(4, 2, 0, 0), PatchOutcome::NotNeeded}};
+  for (const auto& c : cases) {
+    pegen::PeImageSpec spec;
+    spec.executable = true;
+    spec.fileVersion = c.version;
+    install.WriteLauncher(spec);
+    FaultPlatform run(SystemPlatform());
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome) << ToText(c.version);
+  }
+  EXPECT_EQ(install.Snapshot(), before);
+  EXPECT_EQ(ClassifyHostVersion(V(4, 1, 52, 1)), 0);
+}
+
+TEST_F(Run, LauncherWithoutVersionFails) {
+  const std::string before = install.Snapshot();
+  pegen::PeImageSpec spec;
+  spec.hasVersion = false;
+  install.WriteLauncher(spec);
+  ExpectUntouched(PatchOutcome::Failed, before);
+  test::WriteBytes(install.host + manifest::kLauncherName, "MZ garbage");
+  FaultPlatform again(SystemPlatform());
+  EXPECT_EQ(RunPatch(again.platform()), PatchOutcome::Failed);
+}
+
+TEST_F(Run, AddinFolderMissingOrAFileFails) {
+  std::filesystem::remove_all(test::FsPath(install.addin));
+  FaultPlatform missing(SystemPlatform());
+  EXPECT_EQ(RunPatch(missing.platform()), PatchOutcome::Failed);
+  test::WriteBytes(install.addin, "a file in the folder's place");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
+  EXPECT_EQ(test::ReadBytes(install.addin), "a file in the folder's place");
+}
+
+TEST_F(Run, UpToDateAddinIsLeftAlone) {
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    install.WriteAddinFile(k, k == 7 ? V(1, 0, 2, 0) : V(1, 0, 1, 1));  // newer counts too
+  }
+  const std::string before = install.Snapshot();
+  ExpectUntouched(PatchOutcome::NotNeeded, before);
+  EXPECT_EQ(fault.Calls(Op::ReadFileVersion), 1 + manifest::kPayloadCount);
+}
+
+TEST_F(Run, ScanStopsAtTheFirstMissingOrOlderFile) {
+  for (int k = 0; k < manifest::kPayloadCount; ++k) install.WriteAddinFile(k, V(1, 0, 1, 1));
+  std::filesystem::remove(test::FsPath(install.AddinFile(3)));
+  test::WriteBytes(install.AddinFile(4), "no version here, but never looked at");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  EXPECT_EQ(fault.Calls(Op::ReadFileVersion), 1 + 3);  // launcher and entries 0-2
+
+  Installation older;
+  for (int k = 0; k < manifest::kPayloadCount; ++k) older.WriteAddinFile(k, V(1, 0, 1, 1));
+  older.WriteAddinFile(24, V(0, 9, 9, 9));
+  FaultPlatform run(SystemPlatform());
+  EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
+  older.ExpectPatched();
+}
+
+TEST_F(Run, InstalledFileWithoutVersionFails) {
+  test::WriteBytes(install.AddinFile(0), "truncated");
+  const std::string before = install.Snapshot();
+  ExpectUntouched(PatchOutcome::Failed, before);
+}
+
+TEST_F(Run, TimeStampThatCannotBeBuiltFailsWithNothingChanged) {
+  const std::string before = install.Snapshot();
+  fault.Fail(Op::MakeLocalTimeStamp, 25);
+  ExpectUntouched(PatchOutcome::Failed, before);
+  EXPECT_EQ(fault.Calls(Op::TempFolder), 0);
+}
+
+// --- Staging ----------------------------------------------------------------
+
+TEST_F(Run, StaleStagingFolderIsReplaced) {
+  test::MakeFolders(install.Staging() + u"\\old\\deep");
+  test::WriteBytes(install.Staging() + u"\\old\\deep\\left.txt", "left over");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  install.ExpectPatched();
+  install.ExpectNoWorkFolders();
+}
+
+TEST_F(Run, StaleStagingFolderThatCannotBeRemovedFails) {
+  test::MakeFolders(install.Staging());
+  const std::string before = install.Snapshot();
+  fault.Fail(Op::ShellDelete, 1);
+  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
+  EXPECT_EQ(install.Snapshot(), before);
+  EXPECT_TRUE(test::IsFolder(install.Staging()));
+  EXPECT_EQ(fault.Calls(Op::MakeFolder), 0);
+}
+
+TEST_F(Run, FileInTheStagingFoldersPlaceFailsAndStays) {
+  test::WriteBytes(install.Staging(), "someone's file");
+  const std::string before = install.Snapshot();
+  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
+  EXPECT_EQ(install.Snapshot(), before);
+  EXPECT_EQ(test::ReadBytes(install.Staging()), "someone's file");
+}
+
+TEST_F(Run, TemporaryFolderMissingOrTooLongFails) {
+  const std::string before = install.Snapshot();
+  fault.Fail(Op::TempFolder, 1);
+  ExpectUntouched(PatchOutcome::Failed, before);
+
+  Installation other;
+  test::ScopedEnv longTemp("TMPDIR", "/tmp/" + std::string(250, 't'));
+  FaultPlatform run(SystemPlatform());
+  EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
+  EXPECT_EQ(run.Calls(Op::MakeFolder), 0);
+}
+
+TEST_F(Run, StagingFailuresRemoveTheStagingFolderAndLeaveTheAddin) {
+  const struct {
+    Op op;
+    int first;
+    int count;
+  } faults[] = {
+      {Op::FindPayload, 1, 1},       // entry 0's resource
+      {Op::FindPayload, 25, 1},      // the last entry, after 24 written
+      {Op::MakeFolder, 2, 1},        // the first culture folder
+      {Op::OpenFileForWrite, 5, 20}, // every attempt for one entry
+      {Op::WriteToFile, 1, 20},      // short writes every time
+      {Op::ReadFileStatus, 3, 1},
+      {Op::WriteFileStatus, 25, 1},  // the time of the last entry cannot be set
+  };
+  for (const auto& f : faults) {
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.Fail(f.op, f.first, f.count);
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << test::Name(f.op);
+    EXPECT_EQ(run.Notices().size(), 1u);
+    EXPECT_EQ(fresh.Snapshot(), before) << test::Name(f.op);
+    fresh.ExpectNoWorkFolders();
+  }
+}
+
+TEST_F(Run, WriteThatSucceedsOnTheTwentiethAttemptCounts) {
+  fault.Fail(Op::WriteToFile, 1, 19);
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  EXPECT_EQ(fault.Calls(Op::RemoveFile), 19);  // each short file deleted
+  install.ExpectPatched();
+
+  Installation opens;
+  FaultPlatform run(SystemPlatform());
+  run.Fail(Op::OpenFileForWrite, 2, 19);  // entry 1 opens on its 20th attempt
+  EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
+  EXPECT_EQ(run.Calls(Op::RemoveFile), 0);  // nothing to delete after a failed open
+  opens.ExpectPatched();
+}
+
+// --- Backup and swap --------------------------------------------------------
+
+TEST_F(Run, TakenReplacementNamesAreSkippedAndKept) {
+  test::MakeFolders(install.addin + u"_CPY");
+  test::WriteBytes(install.addin + u"_CPY\\mine.txt", "1");
+  test::MakeFolders(install.addin + u"_CPY0000");
+  test::WriteBytes(install.addin + u"_CPY0001", "a file bearing a candidate name");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  install.ExpectPatched();
+  EXPECT_EQ(test::ReadBytes(install.addin + u"_CPY\\mine.txt"), "1");
+  EXPECT_TRUE(test::IsFolder(install.addin + u"_CPY0000"));
+  EXPECT_EQ(test::ReadBytes(install.addin + u"_CPY0001"), "a file bearing a candidate name");
+  EXPECT_FALSE(test::Exists(install.addin + u"_CPY0002"));
+}
+
+TEST_F(Run, CopyThatSucceedsOnTheTwentiethAttemptCounts) {
+  fault.Fail(Op::ShellCopy, 1, 19);
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  install.ExpectPatched();
+  install.ExpectNoWorkFolders();
+}
+
+TEST_F(Run, SwapFailuresBeforeTheMoveLeaveTheOldFolder) {
+  const struct {
+    Op op;
+    int first;
+    int count;
+  } faults[] = {
+      {Op::ShellCopy, 1, 20},
+      {Op::CopySingleFile, 2, 20},  // the second library
+      {Op::ShellRename, 1, 20},     // moving the old folder aside
+  };
+  for (const auto& f : faults) {
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.Fail(f.op, f.first, f.count);
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << test::Name(f.op);
+    EXPECT_EQ(fresh.Snapshot(), before) << test::Name(f.op);
+    fresh.ExpectNoWorkFolders();
+  }
+}
+
+TEST_F(Run, MissingLibraryFailsAfterTwentyAttempts) {
+  std::filesystem::remove(test::FsPath(install.Library(1)));
+  const std::string before = install.Snapshot();
+  ExpectUntouched(PatchOutcome::Failed, before);
+  EXPECT_EQ(fault.Calls(Op::CopySingleFile), 1 + 20);
+}
+
+TEST_F(Run, ExistingBackupFolderBlocksTheMoveAndIsKept) {
+  test::MakeFolders(install.addin + u"_BAK");
+  test::WriteBytes(install.addin + u"_BAK\\old.txt", "older backup");
+  const std::string before = install.Snapshot();
+  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
+  EXPECT_EQ(install.Snapshot(), before);
+  EXPECT_EQ(test::ReadBytes(install.addin + u"_BAK\\old.txt"), "older backup");
+  EXPECT_EQ(fault.Calls(Op::ShellRename), 20);
+}
+
+TEST_F(Run, FailedMoveInPutsTheOldFolderBack) {
+  const std::string before = install.Snapshot();
+  fault.Fail(Op::ShellRename, 2, 20);
+  ExpectUntouched(PatchOutcome::Failed, before);
+  EXPECT_EQ(fault.Calls(Op::ShellRename), 1 + 20 + 1);
+}
+
+TEST_F(Run, RollbackIsRetriedLikeEveryRename) {
+  const std::string before = install.Snapshot();
+  fault.Fail(Op::ShellRename, 2, 20 + 19);  // the rollback succeeds on its 20th attempt
+  ExpectUntouched(PatchOutcome::Failed, before);
+}
+
+TEST_F(Run, RollbackThatNeverSucceedsLeavesTheOldFolderAsBackup) {
+  const std::string before = install.Snapshot();
+  fault.Fail(Op::ShellRename, 2, 40);
+  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
+  EXPECT_FALSE(test::Exists(install.addin));
+  EXPECT_EQ(test::DescribeTree(install.addin + u"_BAK"), before);
+  EXPECT_FALSE(test::Exists(install.Staging()));
+}
+
+TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
+  fault.FailAlways(Op::ShellDelete);
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  EXPECT_EQ(fault.Notices()[0].text, u"Install Succeeded.");
+  EXPECT_TRUE(test::IsFolder(install.addin + u"_BAK"));
+  EXPECT_TRUE(test::IsFolder(install.Staging()));
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,167 @@
+// The program's payload and string lookups over the resources it really
+// carries: the embedded store on POSIX, the compiled resource script on
+// Windows. The same cases run on both backends.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "patch/manifest.h"
+#include "platform/pe_version.h"
+#include "platform/seam.h"
+
+#ifdef _WIN32
+#include "platform/win32/backend.h"
+#define ORV_BACKEND win32
+#else
+#include "platform/posix/backend.h"
+#define ORV_BACKEND posix
+#endif
+
+// The lookups as the backend defines them (the platform record holds them
+// in the program).
+namespace orv::ORV_BACKEND {
+int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size);
+int LoadTableString(const Platform&, int id, String& text);
+}  // namespace orv::ORV_BACKEND
+namespace backend = orv::ORV_BACKEND;
+
+namespace orv {
+namespace {
+
+using manifest::kPayload;
+using manifest::kPayloadCount;
+
+const Platform kNoPlatform{};
+
+struct Found {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+Found Payload(int k) {
+  Found found;
+  EXPECT_EQ(backend::FindPayload(kNoPlatform, manifest::PayloadResourceId(k), found.data,
+                                 found.size),
+            1);
+  return found;
+}
+
+// IMAGE_FILE_DLL in the COFF header's characteristics.
+bool IsDll(const Found& image) {
+  std::uint32_t pe = 0;
+  std::memcpy(&pe, image.data + 0x3C, 4);
+  if (pe + 24 > image.size) return false;
+  return (image.data[pe + 23] & 0x20) != 0;
+}
+
+TEST(PayloadLookup, EveryEntryCarriesThePayloadVersion) {
+  for (int k = 0; k < kPayloadCount; ++k) {
+    SCOPED_TRACE(k);
+    const Found found = Payload(k);
+    ASSERT_NE(found.data, nullptr);
+    ASSERT_GT(found.size, 0x40u);
+#if ORV_DEFAULT_PAYLOAD
+    EXPECT_EQ(found.size, kPayload[k].size);
+#endif
+    FileVersion4 version;
+    ASSERT_TRUE(ReadPeFileVersion(MemoryPeSource(found.data, found.size), version));
+    EXPECT_EQ(version, manifest::kPayloadVersion);
+    EXPECT_EQ(IsDll(found), k < 22);
+  }
+}
+
+TEST(PayloadLookup, StringsAreTheTablesPathsAndLibraries) {
+  for (int k = 0; k < kPayloadCount; ++k) {
+    String text = u"stale";
+    EXPECT_EQ(backend::LoadTableString(kNoPlatform, manifest::PayloadStringId(k), text), 1);
+    EXPECT_EQ(text, kPayload[k].relativePath) << k;
+  }
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    String text;
+    EXPECT_EQ(backend::LoadTableString(kNoPlatform, manifest::LibraryStringId(l), text), 1);
+    EXPECT_EQ(text, manifest::kLibraries[l].fileName) << l;
+  }
+}
+
+TEST(PayloadLookup, UnknownIdsFailAndLeaveOutputsAlone) {
+  const std::uint8_t marker[1] = {0};
+  for (const int id : {199, 225, 300, 0, -1}) {
+    const std::uint8_t* data = marker;
+    std::size_t size = 12345;
+    EXPECT_EQ(backend::FindPayload(kNoPlatform, id, data, size), 0) << id;
+    EXPECT_EQ(data, marker) << id;
+    EXPECT_EQ(size, 12345u) << id;
+  }
+  for (const int id : {299, 325, 399, 403, 200}) {
+    String text = u"stale";
+    EXPECT_EQ(backend::LoadTableString(kNoPlatform, id, text), 0) << id;
+    EXPECT_TRUE(text.empty()) << id;
+  }
+}
+
+TEST(PayloadLookup, LookingUpTwiceGivesTheSameMappedBytes) {
+  // Never copied: the stages may keep the pointer for the whole run.
+  const Found first = Payload(23);
+  const Found second = Payload(23);
+  EXPECT_EQ(first.data, second.data);
+  EXPECT_EQ(first.size, second.size);
+}
+
+#ifndef _WIN32
+std::vector<char> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The build's payload folder holds what the program was built from.
+TEST(PayloadLookup, BytesAreTheBuildsPayloadFiles) {
+  for (int k = 0; k < kPayloadCount; ++k) {
+    std::string relative = ToUtf8(kPayload[k].relativePath);
+    for (char& c : relative) c = c == '\\' ? '/' : c;
+    const std::vector<char> expected = ReadFile(std::string(ORV_PAYLOAD_BUILD_DIR) + "/" + relative);
+    const Found found = Payload(k);
+    ASSERT_EQ(found.size, expected.size()) << relative;
+    EXPECT_EQ(std::memcmp(found.data, expected.data(), found.size), 0) << relative;
+  }
+}
+
+// The permissions of the mapping that holds address, from /proc/self/maps.
+std::string MappingPermissions(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    unsigned long long from = 0;
+    unsigned long long to = 0;
+    char permissions[5] = {};
+    if (std::sscanf(line.c_str(), "%llx-%llx %4s", &from, &to, permissions) == 3 && at >= from &&
+        at < to) {
+      return permissions;
+    }
+  }
+  return {};
+}
+
+TEST(PayloadLookup, BytesLieInReadOnlyMemory) {
+  for (const int k : {0, 22, 24}) {
+    const Found found = Payload(k);
+    for (const std::uint8_t* byte : {found.data, found.data + found.size - 1}) {
+      const std::string permissions = MappingPermissions(byte);
+      ASSERT_EQ(permissions.size(), 4u) << k;
+      EXPECT_EQ(permissions[0], 'r') << k;
+      EXPECT_EQ(permissions[1], '-') << k;
+      EXPECT_EQ(permissions[2], '-') << k;
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace orv
