@@ -61,10 +61,11 @@ bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
 // build step could take for a good one.
 bool WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::remove(path.c_str());
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (std::fclose(file) != 0 || !written) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
     std::remove(path.c_str());
     return false;
   }
@@ -84,8 +85,7 @@ std::string VersionProblem(const std::vector<std::uint8_t>& bytes,
   return {};
 }
 
-int Make(const std::string& out, const orv::FileVersion4& version, std::uint64_t size,
-         bool exe) {
+int Make(const std::string& out, const orv::FileVersion4& version, std::uint64_t size, bool exe) {
   orv::pegen::PeImageSpec spec;
   spec.fileVersion = version;
   spec.productVersion = version;
@@ -104,7 +104,8 @@ int Make(const std::string& out, const orv::FileVersion4& version, std::uint64_t
 int Take(const std::string& source, const std::string& out, const orv::FileVersion4& version) {
   std::remove(out.c_str());  // never leave a copy of an older, good file behind
   std::vector<std::uint8_t> bytes;
-  if (!ReadWhole(source, bytes)) return Fail("payload file " + source + " is missing or unreadable");
+  if (!ReadWhole(source, bytes))
+    return Fail("payload file " + source + " is missing or unreadable");
   if (bytes.empty()) return Fail("payload file " + source + " is empty");
   const std::string problem = VersionProblem(bytes, version);
   if (!problem.empty()) return Fail("payload file " + source + " " + problem);

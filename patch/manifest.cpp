@@ -7,14 +7,14 @@
 namespace orv::manifest {
 namespace {
 
-#define ORV_PAYLOAD_VERSION(major, minor, build, privatePart)            \
+#define ORV_PAYLOAD_VERSION(major, minor, build, privatePart)                      \
   static_assert(kPayloadVersion == FileVersion4{major, minor, build, privatePart}, \
                 "payload.tsv and manifest.h disagree on the payload version");
-#define ORV_PAYLOAD(k, resourceId, stringId, path, day, hour, minute, second, size) \
-  static_assert(resourceId == PayloadResourceId(k) && stringId == PayloadStringId(k),   \
+#define ORV_PAYLOAD(k, resourceId, stringId, path, day, hour, minute, second, size)   \
+  static_assert(resourceId == PayloadResourceId(k) && stringId == PayloadStringId(k), \
                 "payload.tsv and manifest.h disagree on payload ids");
-#define ORV_LIBRARY(l, stringId, name)                    \
-  static_assert(stringId == LibraryStringId(l),           \
+#define ORV_LIBRARY(l, stringId, name)          \
+  static_assert(stringId == LibraryStringId(l), \
                 "payload.tsv and manifest.h disagree on library ids");
 #include "patch/payload_table.inc"
 #undef ORV_PAYLOAD_VERSION

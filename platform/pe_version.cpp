@@ -109,7 +109,7 @@ class Image {
  private:
   // Reads [rva, rva + count) when it lies wholly inside one section's raw
   // data, the way RtlImageRvaToVa maps a file loaded as data.
-  bool ReadRva(std::uint64_t rva, void* out, std::uint32_t count) const {
+  bool ReadRva(std::uint64_t rva, void* out, std::size_t count) const {
     std::uint64_t offset = 0;
     return MapRva(rva, count, offset) && source_.ReadAt(offset, out, count);
   }

@@ -9,7 +9,7 @@
 // Symbols of payload_store.S: the bytes of each resource and their count.
 #define ORV_PAYLOAD_VERSION(major, minor, build, privatePart)
 #define ORV_PAYLOAD(k, resourceId, stringId, path, day, hour, minute, second, size) \
-  extern "C" const std::uint8_t orv_payload_##resourceId[];                          \
+  extern "C" const std::uint8_t orv_payload_##resourceId[];                         \
   extern "C" const std::uint32_t orv_payload_##resourceId##_size;
 #define ORV_LIBRARY(l, stringId, name)
 #include "patch/payload_table.inc"
@@ -26,7 +26,8 @@ constexpr EmbeddedPayload kPayload[] = {
 };
 
 constexpr EmbeddedString kStrings[] = {
-#define ORV_PAYLOAD(k, resourceId, stringId, path, day, hour, minute, second, size) {stringId, path},
+#define ORV_PAYLOAD(k, resourceId, stringId, path, day, hour, minute, second, size) \
+  {stringId, path},
 #undef ORV_LIBRARY
 #define ORV_LIBRARY(l, stringId, name) {stringId, name},
 #include "patch/payload_table.inc"

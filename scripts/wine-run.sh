@@ -20,9 +20,22 @@ shift
 [ -f "$program" ] || { echo "wine-run: no such program: $program" >&2; exit 2; }
 
 "$here/wine-setup.sh"
+# shellcheck disable=SC2034 # read by the sourced script
 ORV_WINE_SETUP_ONLY_ENV=1
 . "$here/wine-setup.sh"
 unset ORV_WINE_SETUP_ONLY_ENV
+
+# The first process of a Wine session boots it (wineboot --init starts the
+# services), which takes minutes when the loader is emulated. So the session
+# is kept: the server lives on for an hour after its last program, and a
+# throwaway program boots the session with /dev/null for its output, so
+# that no service holds on to the test runner's pipes.
+(
+  flock 8
+  if orv_wine_env wineserver -p3600 </dev/null >/dev/null 2>&1; then
+    orv_wine_env wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
+  fi
+) 8>"$ORV_WINE_ROOT/run/session.lock"
 
 run_dir=$(mktemp -d "$ORV_WINE_ROOT/run/XXXXXXXX")
 cleanup() {

@@ -13,7 +13,9 @@ extern const EmbeddedStore kEmbeddedStore __attribute__((weak));
 
 namespace {
 
-const EmbeddedStore* Store() { return &kEmbeddedStore; }
+const EmbeddedStore* Store() {
+  return &kEmbeddedStore;
+}
 
 }  // namespace
 

@@ -1,7 +1,8 @@
 // File and folder probes and the shell's whole-folder operations.
+#include <windows.h>
+// After windows.h, whose types they use.
 #include <io.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include "platform/file_ops.h"
 #include "platform/win32/backend.h"

@@ -56,9 +56,10 @@ void ExpectLoaderLayout(const Image& image, const std::string& what) {
 }
 
 TEST(PeGenerator, ExactSizesWithTheLoaderLayout) {
-  for (const bool executable : {false, true}) {
+  for (const int kind : {0, 1, 2, 3}) {
     PeImageSpec spec;
-    spec.executable = executable;
+    spec.executable = (kind & 1) != 0;
+    spec.pe32plus = (kind & 2) != 0;
     const std::size_t smallest = MakePeImage(spec).size();
     ExpectLoaderLayout(MakePeImage(spec), "smallest");
     for (const std::uint32_t size :
@@ -66,7 +67,8 @@ TEST(PeGenerator, ExactSizesWithTheLoaderLayout) {
           static_cast<std::uint32_t>(smallest + 511), 21504u, 300001u, 847872u}) {
       spec.size = size;
       const Image image = MakePeImage(spec);
-      const std::string what = std::to_string(size) + (executable ? " exe" : " dll");
+      const std::string what = std::to_string(size) + (spec.executable ? " exe" : " dll") +
+                               (spec.pe32plus ? " PE32+" : "");
       ASSERT_EQ(image.size(), size) << what;
       ExpectLoaderLayout(image, what);
       FileVersion4 version;

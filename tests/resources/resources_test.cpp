@@ -16,21 +16,14 @@
 #include "platform/pe_version.h"
 #include "platform/seam.h"
 
+// The backend's own lookups, as the platform record holds them.
 #ifdef _WIN32
 #include "platform/win32/backend.h"
-#define ORV_BACKEND win32
+namespace backend = orv::win32;
 #else
 #include "platform/posix/backend.h"
-#define ORV_BACKEND posix
+namespace backend = orv::posix;
 #endif
-
-// The lookups as the backend defines them (the platform record holds them
-// in the program).
-namespace orv::ORV_BACKEND {
-int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size);
-int LoadTableString(const Platform&, int id, String& text);
-}  // namespace orv::ORV_BACKEND
-namespace backend = orv::ORV_BACKEND;
 
 namespace orv {
 namespace {
@@ -47,9 +40,8 @@ struct Found {
 
 Found Payload(int k) {
   Found found;
-  EXPECT_EQ(backend::FindPayload(kNoPlatform, manifest::PayloadResourceId(k), found.data,
-                                 found.size),
-            1);
+  EXPECT_EQ(
+      backend::FindPayload(kNoPlatform, manifest::PayloadResourceId(k), found.data, found.size), 1);
   return found;
 }
 
@@ -125,7 +117,8 @@ TEST(PayloadLookup, BytesAreTheBuildsPayloadFiles) {
   for (int k = 0; k < kPayloadCount; ++k) {
     std::string relative = ToUtf8(kPayload[k].relativePath);
     for (char& c : relative) c = c == '\\' ? '/' : c;
-    const std::vector<char> expected = ReadFile(std::string(ORV_PAYLOAD_BUILD_DIR) + "/" + relative);
+    const std::vector<char> expected =
+        ReadFile(std::string(ORV_PAYLOAD_BUILD_DIR) + "/" + relative);
     const Found found = Payload(k);
     ASSERT_EQ(found.size, expected.size()) << relative;
     EXPECT_EQ(std::memcmp(found.data, expected.data(), found.size), 0) << relative;

@@ -4,11 +4,7 @@
 #include <cstdint>
 
 #include "patch/manifest.h"
-#include "platform/seam.h"
-
-namespace orv::win32 {
-int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size);
-}  // namespace orv::win32
+#include "platform/win32/backend.h"
 
 int main() {
   const orv::Platform platform{};

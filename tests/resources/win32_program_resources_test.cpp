@@ -68,8 +68,7 @@ TEST(ProgramResources, PayloadStringsAndVersionAreJapanese) {
   for (int k = 0; k < orv::manifest::kPayloadCount; ++k) {
     const int id = orv::manifest::PayloadResourceId(k);
     EXPECT_NE(FindResourceExW(nullptr, L"BINARY", MAKEINTRESOURCEW(id), kJapanese), nullptr) << id;
-    EXPECT_EQ(FindResourceExW(nullptr, L"BINARY", MAKEINTRESOURCEW(id), kUsEnglish), nullptr)
-        << id;
+    EXPECT_EQ(FindResourceExW(nullptr, L"BINARY", MAKEINTRESOURCEW(id), kUsEnglish), nullptr) << id;
   }
   // String n lives in block n / 16 + 1: 300-324 in blocks 19 to 21, 400-402 in 26.
   for (const int block : {19, 20, 21, 26}) {

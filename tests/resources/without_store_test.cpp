@@ -8,11 +8,6 @@
 #include "platform/posix/backend.h"
 
 namespace orv::posix {
-int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size);
-int LoadTableString(const Platform&, int id, String& text);
-}  // namespace orv::posix
-
-namespace orv::posix {
 namespace {
 
 TEST(PayloadLookupWithoutStore, EveryLookupFails) {

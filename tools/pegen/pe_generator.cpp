@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orv::pegen {
 namespace {
@@ -27,10 +28,13 @@ class Bytes {
   std::size_t size() const { return data_.size(); }
   std::vector<std::uint8_t>& data() { return data_; }
 
-  void Set(std::size_t at, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) data_[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  // width: 1 to 8 bytes.
+  void Set(std::size_t at, std::uint64_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i) {
+      data_[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
   }
-  void Add(std::uint64_t value, int width) {
+  void Add(std::uint64_t value, std::size_t width) {
     data_.resize(data_.size() + width);
     Set(data_.size() - width, value, width);
   }
@@ -151,8 +155,9 @@ Bytes Resources(const PeImageSpec& spec, std::uint32_t rva) {
 void SetSection(Bytes& image, std::size_t at, const char* name, std::uint32_t virtualSize,
                 std::uint32_t rva, std::uint32_t rawSize, std::uint32_t rawPointer,
                 std::uint32_t characteristics) {
-  for (std::size_t i = 0; name[i] != '\0'; ++i)
+  for (std::size_t i = 0; name[i] != '\0'; ++i) {
     image.Set(at + i, static_cast<std::uint8_t>(name[i]), 1);
+  }
   image.Set(at + 8, virtualSize, 4);
   image.Set(at + 12, rva, 4);
   image.Set(at + 16, rawSize, 4);
@@ -211,9 +216,9 @@ std::vector<std::uint8_t> MakePeImage(const PeImageSpec& spec) {
   image.Set(o + 68, 2, 2);           // Windows GUI
   image.Set(o + 70, 0x100, 2);       // NX compatible
   const std::size_t sizes = o + 72;  // stack and heap reserve and commit
-  const int width = wide ? 8 : 4;
+  const std::size_t width = wide ? 8 : 4;
   const std::uint32_t reserveCommit[4] = {0x100000, 0x1000, 0x100000, 0x1000};
-  for (int i = 0; i < 4; ++i) image.Set(sizes + i * width, reserveCommit[i], width);
+  for (std::size_t i = 0; i < 4; ++i) image.Set(sizes + i * width, reserveCommit[i], width);
   const std::size_t directories = sizes + 4 * width + 8;
   image.Set(directories - 4, 16, 4);
   image.Set(directories + 8 * 2, rsrcRva, 4);
