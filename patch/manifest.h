@@ -54,9 +54,17 @@ struct CarriedLibrary {
 extern const std::array<PayloadEntry, kPayloadCount> kPayload;
 extern const std::array<CarriedLibrary, kLibraryCount> kLibraries;
 
-constexpr int PayloadResourceId(int k) { return kFirstPayloadResourceId + k; }
-constexpr int PayloadStringId(int k) { return kFirstPayloadStringId + k; }
-constexpr int LibraryStringId(int l) { return kFirstLibraryStringId + l; }
-constexpr bool InSubFolder(int k) { return k < kSubFolderEntries; }
+constexpr int PayloadResourceId(int k) {
+  return kFirstPayloadResourceId + k;
+}
+constexpr int PayloadStringId(int k) {
+  return kFirstPayloadStringId + k;
+}
+constexpr int LibraryStringId(int l) {
+  return kFirstLibraryStringId + l;
+}
+constexpr bool InSubFolder(int k) {
+  return k < kSubFolderEntries;
+}
 
 }  // namespace orv::manifest

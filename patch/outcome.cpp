@@ -11,13 +11,15 @@ OutcomeMessage MessageFor(PatchOutcome outcome) {
     case PatchOutcome::NotNeeded:
       return {u"There is no need to apply this patch.", MessageIcon::Information};
     case PatchOutcome::HostTooOld:
-      return {u"This patch cannot be run because Orvanto V4.1L52 that this patch is applied to "
-              u"is not installed. \nApply the latest updates for Orvanto, and try again.",
-              MessageIcon::Warning};
+      return {
+          u"This patch cannot be run because Orvanto V4.1L52 that this patch is applied to "
+          u"is not installed. \nApply the latest updates for Orvanto, and try again.",
+          MessageIcon::Warning};
     case PatchOutcome::Failed:
-      return {u"Install Failed.\nQuit any applications that are running on your computer, and "
-              u"try again.",
-              MessageIcon::Warning};
+      return {
+          u"Install Failed.\nQuit any applications that are running on your computer, and "
+          u"try again.",
+          MessageIcon::Warning};
     case PatchOutcome::Succeeded:
       return {u"Install Succeeded.", MessageIcon::Information};
   }

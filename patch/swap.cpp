@@ -21,9 +21,11 @@ String PickReplacementDir(const Platform& p, StringView addinDir) {
 }
 
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
-  return Retry([&] { return p.ShellCopy(p, context.stagingDir.c_str(),
-                                        context.replacementDir.c_str()) == 1; },
-               [&] { p.ShellDelete(p, context.replacementDir.c_str()); });
+  return Retry(
+      [&] {
+        return p.ShellCopy(p, context.stagingDir.c_str(), context.replacementDir.c_str()) == 1;
+      },
+      [&] { p.ShellDelete(p, context.replacementDir.c_str()); });
 }
 
 bool CarryOverLibraries(const Platform& p, const RunContext& context) {

@@ -2,7 +2,9 @@
 
 namespace orv {
 
-bool FitsShellPath(StringView path) { return path.size() <= kMaxShellPath; }
+bool FitsShellPath(StringView path) {
+  return path.size() <= kMaxShellPath;
+}
 
 bool NormaliseProbePath(StringView path, PathBuffer& out) {
   if (!out.Assign(path)) return false;

@@ -10,8 +10,8 @@ std::int32_t CompareFileVersion(const FileVersion4& first, const FileVersion4& s
 }
 
 std::string ToText(const FileVersion4& v) {
-  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." +
-         std::to_string(v.build) + "." + std::to_string(v.privatePart);
+  return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build) +
+         "." + std::to_string(v.privatePart);
 }
 
 FileVersion4 FromFixedInfo(std::uint32_t ms, std::uint32_t ls) {

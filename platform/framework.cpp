@@ -6,7 +6,9 @@
 
 namespace orv {
 
-void PathBuffer::Clear() { std::fill(std::begin(text), std::end(text), u'\0'); }
+void PathBuffer::Clear() {
+  std::fill(std::begin(text), std::end(text), u'\0');
+}
 
 bool PathBuffer::Assign(StringView value) {
   if (value.size() >= kMaxPath) return false;
@@ -126,23 +128,33 @@ String FromUtf8(std::string_view text) {
   return out;
 }
 
-void RaiseStatusError(std::uint32_t code) { throw StatusError{code}; }
+void RaiseStatusError(std::uint32_t code) {
+  throw StatusError{code};
+}
 
 namespace {
 CWinApp* g_currentApp = nullptr;
 }
 
-CWinApp::CWinApp(const char16_t* /*appName*/) { g_currentApp = this; }
+CWinApp::CWinApp(const char16_t* /*appName*/) {
+  g_currentApp = this;
+}
 
 CWinApp::~CWinApp() {
   if (g_currentApp == this) g_currentApp = nullptr;
 }
 
-bool CWinApp::StartInstance() { return true; }
+bool CWinApp::StartInstance() {
+  return true;
+}
 
-int CWinApp::EndInstance() { return exitCode_; }
+int CWinApp::EndInstance() {
+  return exitCode_;
+}
 
-CWinApp* CWinApp::Current() { return g_currentApp; }
+CWinApp* CWinApp::Current() {
+  return g_currentApp;
+}
 
 int RunApplication() {
   CWinApp* app = CWinApp::Current();

@@ -35,7 +35,7 @@ unset ORV_WINE_SETUP_ONLY_ENV
   if orv_wine_env wineserver -p3600 </dev/null >/dev/null 2>&1; then
     orv_wine_env wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 || true
   fi
-) 8>"$ORV_WINE_ROOT/run/session.lock"
+) 8>"$ORV_WINE_ROOT/run/session-start.lock"
 
 run_dir=$(mktemp -d "$ORV_WINE_ROOT/run/XXXXXXXX")
 cleanup() {

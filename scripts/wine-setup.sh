@@ -33,10 +33,12 @@ orv_wine_env() {
     "PATH=/usr/local/bin:/usr/bin:/bin" \
     "WINEPREFIX=$ORV_WINE_PREFIX" WINEARCH=win32 "WINEDEBUG=${ORV_WINEDEBUG:--all}" \
     "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d" LANG=C.UTF-8 "$@"
+  # Descriptors 8 and 9 hold the scripts' locks; the Wine server and the
+  # services outlive a run and must not keep them.
   if [ "$(id -u)" = 0 ]; then
-    runuser -u "$ORV_WINE_USER" -- "$@"
+    runuser -u "$ORV_WINE_USER" -- "$@" 8>&- 9>&-
   else
-    "$@"
+    "$@" 8>&- 9>&-
   fi
 }
 
@@ -60,19 +62,66 @@ install_packages() {
 }
 
 # Some kernels run without 32-bit emulation (ia32_emulation off): Wine's
-# 32-bit loader then fails with "Exec format error". Hand i386 programs to
-# QEMU's user-mode emulator through binfmt_misc instead. The wine64 package
-# brings a native wineserver, so only the programs themselves are emulated.
-enable_i386() {
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    return 0
-  fi
-  [ "$(id -u)" = 0 ] || { log "this kernel cannot run 32-bit programs; run as root once"; exit 1; }
-  log "32-bit programs do not run natively here: using qemu-i386 through binfmt_misc"
-  if [ ! -x /usr/bin/qemu-i386-static ] || [ ! -x /usr/lib/wine/wineserver64 ]; then
+# 32-bit loader then fails with "Exec format error". i386 programs then go to
+# QEMU's user-mode emulator through binfmt_misc. QEMU before 8.1 tracks guest
+# pages one by one and needs about 50 s to start each Wine process (Wine
+# reserves most of the 4 GiB address space); 8.1 and later start it in under
+# a second, so an older system QEMU is replaced by the backports' one, kept
+# in our own folder. The wine64 package brings a native wineserver.
+ORV_QEMU=$ORV_WINE_ROOT/qemu/qemu-i386
+
+qemu_is_recent() {
+  version=$("$1" --version 2>/dev/null | sed -n 's/.*version \([0-9]*\)\.\([0-9]*\).*/\1 \2/p')
+  [ -n "$version" ] || return 1
+  # shellcheck disable=SC2086 # split into major and minor
+  set -- $version
+  [ "$1" -gt 8 ] || { [ "$1" -eq 8 ] && [ "$2" -ge 1 ]; }
+}
+
+fetch_qemu() {
+  for candidate in /usr/bin/qemu-i386-static /usr/bin/qemu-i386; do
+    if [ -x "$candidate" ] && qemu_is_recent "$candidate"; then
+      install -D -m 0755 "$candidate" "$ORV_QEMU"
+      return 0
+    fi
+  done
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  work=$(mktemp -d)
+  echo "deb http://deb.debian.org/debian $codename-backports main" >"$work/backports.list"
+  set -- -o "Dir::Etc::sourcelist=$work/backports.list" -o Dir::Etc::sourceparts=- \
+    -o APT::Get::List-Cleanup=0
+  if apt-get update -q "$@" >/dev/null 2>&1 &&
+    (cd "$work" && apt-get download -q "$@" "qemu-user/$codename-backports" >/dev/null 2>&1) &&
+    dpkg-deb -x "$work"/qemu-user_*.deb "$work/root" &&
+    qemu_is_recent "$work/root/usr/bin/qemu-i386"; then
+    install -D -m 0755 "$work/root/usr/bin/qemu-i386" "$ORV_QEMU"
+  else
+    log "no QEMU 8.1 or later to be had: every Wine start will take about a minute"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-      qemu-user-static wine64 >/dev/null
+      qemu-user-static >/dev/null
+    install -D -m 0755 /usr/bin/qemu-i386-static "$ORV_QEMU"
   fi
+  rm -rf "$work"
+}
+
+# An i386 entry of binfmt_misc that is not ours (say, an old system QEMU).
+foreign_i386_entry() {
+  for entry in /proc/sys/fs/binfmt_misc/*; do
+    case ${entry##*/} in register | status | orv-i386-*) continue ;; esac
+    grep -q '^enabled' "$entry" 2>/dev/null &&
+      grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" && return 0
+  done
+  return 1
+}
+
+enable_i386() {
+  [ -e /proc/sys/fs/binfmt_misc/orv-i386-2 ] && return 0
+  # The kernel runs them itself.
+  ! foreign_i386_entry && /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  [ "$(id -u)" = 0 ] || { log "this kernel cannot run 32-bit programs; run as root once"; exit 1; }
+  [ -x "$ORV_QEMU" ] || { log "32-bit programs do not run natively: fetching qemu-i386"; fetch_qemu; }
+  [ -x /usr/lib/wine/wineserver64 ] ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine64 >/dev/null
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   fi
@@ -84,8 +133,7 @@ enable_i386() {
     name=orv-i386-$kind
     [ -e "/proc/sys/fs/binfmt_misc/$name" ] && continue
     magic="\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x0${kind}\\x00\\x03\\x00"
-    printf '%s' ":$name:M::$magic:$mask:/usr/bin/qemu-i386-static:FP" \
-      >/proc/sys/fs/binfmt_misc/register 2>/dev/null || true
+    printf '%s' ":$name:M::$magic:$mask:$ORV_QEMU:FP" >/proc/sys/fs/binfmt_misc/register
   done
   /usr/lib/wine/wine --version >/dev/null 2>&1 || {
     log "32-bit programs still do not run"

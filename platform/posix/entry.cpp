@@ -2,4 +2,6 @@
 // does the rest, and its exit hook's result is the exit code.
 #include "platform/framework.h"
 
-int main() { return orv::RunApplication(); }
+int main() {
+  return orv::RunApplication();
+}

@@ -27,7 +27,9 @@ std::string NativePath(const char16_t* path) {
 
 namespace {
 
-bool LinkStat(const std::string& path, struct stat& st) { return ::lstat(path.c_str(), &st) == 0; }
+bool LinkStat(const std::string& path, struct stat& st) {
+  return ::lstat(path.c_str(), &st) == 0;
+}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -104,7 +106,8 @@ int ProbeFolderWritable(const Platform&, const char16_t* path) {
     char name[16];
     std::snprintf(name, sizeof name, "~sh%04X.TMP", (start + n) & 0xFFFFu);
     const std::string probe = base + name;
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd =
+        ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
       ::close(fd);
       ::unlink(probe.c_str());

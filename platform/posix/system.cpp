@@ -23,7 +23,9 @@ struct Guard {
 
 namespace {
 
-FILE* AsFile(FileStream* stream) { return reinterpret_cast<FILE*>(stream); }
+FILE* AsFile(FileStream* stream) {
+  return reinterpret_cast<FILE*>(stream);
+}
 
 String TempFolderText() {
   const char* tmp = std::getenv("TMPDIR");
@@ -52,8 +54,8 @@ int MakeFolder(const Platform&, const char16_t* path) {
 int OpenFileForWrite(const Platform&, const char16_t* path, FileStream*& stream) {
   // A link in the target's place is not followed: the write lands in the
   // folder it was meant for or fails.
-  const int fd = ::open(NativePath(path).c_str(),
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  const int fd =
+      ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return errno;
   FILE* file = ::fdopen(fd, "wb");
   if (file == nullptr) {
@@ -73,7 +75,9 @@ std::size_t WriteToFile(const Platform&, FileStream* stream, const void* data, s
   return std::fwrite(data, 1, size, AsFile(stream));
 }
 
-void CloseFile(const Platform&, FileStream* stream) { std::fclose(AsFile(stream)); }
+void CloseFile(const Platform&, FileStream* stream) {
+  std::fclose(AsFile(stream));
+}
 
 int RemoveFile(const Platform&, const char16_t* path) {
   return ::unlink(NativePath(path).c_str()) == 0 ? 1 : 0;
@@ -85,16 +89,14 @@ int CopySingleFile(const Platform&, const char16_t* from, const char16_t* to, bo
   struct stat st;
   if (::stat(source.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   std::error_code ec;
-  const auto options =
-      failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing;
+  const auto options = failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing;
   if (!fs::copy_file(source, target, options, ec) || ec) return 0;
   // The copy keeps the source's modification time, as the platform's copy does.
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   return ::utimensat(AT_FDCWD, target.c_str(), times, 0) == 0 ? 1 : 0;
 }
 
-void ShowMessage(const Platform&, const char16_t* caption, const char16_t* text,
-                 MessageIcon icon) {
+void ShowMessage(const Platform&, const char16_t* caption, const char16_t* text, MessageIcon icon) {
   const char* mark = icon == MessageIcon::Information ? "[information]" : "[warning]";
   std::printf("%s\n%s %s\n", ToUtf8(caption).c_str(), mark, ToUtf8(text).c_str());
   std::fflush(stdout);
@@ -107,8 +109,7 @@ void ShowMessage(const Platform&, const char16_t* caption, const char16_t* text,
   }
 }
 
-InstanceGuard* CreateInstanceGuard(const Platform&, const char16_t* name,
-                                   bool& alreadyExists) {
+InstanceGuard* CreateInstanceGuard(const Platform&, const char16_t* name, bool& alreadyExists) {
   alreadyExists = false;
   // A lock on a file in the temporary folder: runs that share the folder
   // share the guard, and the kernel lets go of it when the process ends,

@@ -76,7 +76,12 @@ int ProbeFolderWritable(const Platform&, const char16_t* path) {
   if (GetTempFileNameW(Wide(folder.text), Wide(kProbePrefix), 0, Wide(probe.text)) == 0) {
     return kProbeNotWritable;
   }
-  DeleteFileW(Wide(probe.text));
+  // Wine's GetTempFileNameW reports a name even when access was denied and
+  // it created nothing; a probe file that is not there to delete means the
+  // folder took no file. (On Windows a reported name is always a new file.)
+  if (!DeleteFileW(Wide(probe.text)) && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    return kProbeNotWritable;
+  }
   return kProbeWritable;
 }
 

@@ -31,8 +31,9 @@ Installation::Installation()
     : host(root_ / u"Program Files\\Orvanto"),
       addin(host + manifest::kAddinName),
       temp(root_ / u"tmp\\"),
-      registryKey_(root_ / u"hklm\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
-                           u"Quenbrite.exe"),
+      registryKey_(root_ /
+                   u"hklm\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
+                   u"Quenbrite.exe"),
       hklm_("ORVANTO_HKLM", FsPath(root_ / u"hklm").string()),
       tmpdir_("TMPDIR", FsPath(root_ / u"tmp").string()),
       tz_("TZ", "UTC0") {
@@ -56,7 +57,9 @@ void Installation::SetRegistryPath(std::string_view value) {
   WriteBytes(registryKey_ + u"\\Path", value);
 }
 
-void Installation::RemoveRegistryPath() { fs::remove(FsPath(registryKey_ + u"\\Path")); }
+void Installation::RemoveRegistryPath() {
+  fs::remove(FsPath(registryKey_ + u"\\Path"));
+}
 
 void Installation::WriteLauncher(const pegen::PeImageSpec& spec) {
   WritePeFixture(host + manifest::kLauncherName, spec);

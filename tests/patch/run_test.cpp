@@ -87,7 +87,7 @@ TEST_F(Run, NoHostIsNotAnError) {
 TEST_F(Run, RegistryPathThatIsNoFolderMeansNoHost) {
   const std::string before = install.Snapshot();
   for (const std::string& path : {ToUtf8(install.host) + "/missing", std::string(),
-                                 ToUtf8(install.host) + "/Quenbrite.exe"}) {
+                                  ToUtf8(install.host) + "/Quenbrite.exe"}) {
     install.SetRegistryPath(path);
     FaultPlatform run(SystemPlatform());
     EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::NotNeeded) << path;
@@ -225,11 +225,11 @@ TEST_F(Run, StagingFailuresRemoveTheStagingFolderAndLeaveTheAddin) {
     int first;
     int count;
   } faults[] = {
-      {Op::FindPayload, 1, 1},       // entry 0's resource
-      {Op::FindPayload, 25, 1},      // the last entry, after 24 written
-      {Op::MakeFolder, 2, 1},        // the first culture folder
-      {Op::OpenFileForWrite, 5, 20}, // every attempt for one entry
-      {Op::WriteToFile, 1, 20},      // short writes every time
+      {Op::FindPayload, 1, 1},        // entry 0's resource
+      {Op::FindPayload, 25, 1},       // the last entry, after 24 written
+      {Op::MakeFolder, 2, 1},         // the first culture folder
+      {Op::OpenFileForWrite, 5, 20},  // every attempt for one entry
+      {Op::WriteToFile, 1, 20},       // short writes every time
       {Op::ReadFileStatus, 3, 1},
       {Op::WriteFileStatus, 25, 1},  // the time of the last entry cannot be set
   };

@@ -13,7 +13,9 @@ namespace {
 
 using test::TempDir;
 
-const Platform& P() { return SystemPlatform(); }
+const Platform& P() {
+  return SystemPlatform();
+}
 
 TEST(FileExists, PresentFileFolderAndAbsentPaths) {
   TempDir dir;

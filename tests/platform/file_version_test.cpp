@@ -10,7 +10,9 @@ namespace {
 using test::TempDir;
 using test::V;
 
-const Platform& P() { return SystemPlatform(); }
+const Platform& P() {
+  return SystemPlatform();
+}
 
 FileVersion4 Read(StringView path, int* result) {
   FileVersion4 version{7, 7, 7, 7};
@@ -24,9 +26,12 @@ TEST(ReadFileVersion, FileVersionOfLaunchersAndLibraries) {
     FileVersion4 version;
     bool executable;
   };
-  const Case cases[] = {{V(4, 1, 52, 1), true},      {V(4, 1, 52, 0), true},
-                        {V(4, 2, 0, 0), true},       {V(1, 0, 1, 1), false},
-                        {V(0, 9, 9, 9), false},      {V(1, 0, 65535, 1), false},
+  const Case cases[] = {{V(4, 1, 52, 1), true},
+                        {V(4, 1, 52, 0), true},
+                        {V(4, 2, 0, 0), true},
+                        {V(1, 0, 1, 1), false},
+                        {V(0, 9, 9, 9), false},
+                        {V(1, 0, 65535, 1), false},
                         {V(65535, 65535, 65535, 65535), false}};
   for (const Case& c : cases) {
     pegen::PeImageSpec spec;
@@ -53,8 +58,8 @@ TEST(ReadFileVersion, NoReadableVersionLeavesTheRecordAsItWas) {
   test::WriteBytes(dir / u"empty.dll", "");
   test::MakeFolders(dir / u"folder.dll");
 
-  for (const char16_t* name :
-       {u"plain.dll", u"other-id.dll", u"readme.txt", u"empty.dll", u"folder.dll", u"missing.dll"}) {
+  for (const char16_t* name : {u"plain.dll", u"other-id.dll", u"readme.txt", u"empty.dll",
+                               u"folder.dll", u"missing.dll"}) {
     int result = -1;
     EXPECT_EQ(Read(dir / name, &result), V(7, 7, 7, 7)) << ToUtf8(name);
     EXPECT_EQ(result, 0) << ToUtf8(name);

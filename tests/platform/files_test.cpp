@@ -11,7 +11,9 @@ namespace {
 
 using test::TempDir;
 
-const Platform& P() { return SystemPlatform(); }
+const Platform& P() {
+  return SystemPlatform();
+}
 
 TEST(TempFolder, AnExistingFolderEndingInOneSeparator) {
   char16_t buffer[kMaxPath] = {};
@@ -21,8 +23,8 @@ TEST(TempFolder, AnExistingFolderEndingInOneSeparator) {
   const String folder(buffer, length);
   EXPECT_EQ(folder.size(), std::char_traits<char16_t>::length(buffer));
   EXPECT_TRUE(folder.back() == u'\\' || folder.back() == u'/');
-  EXPECT_FALSE(folder.size() > 1 && (folder[folder.size() - 2] == u'\\' ||
-                                     folder[folder.size() - 2] == u'/'));
+  EXPECT_FALSE(folder.size() > 1 &&
+               (folder[folder.size() - 2] == u'\\' || folder[folder.size() - 2] == u'/'));
   EXPECT_TRUE(test::IsFolder(folder));
 }
 
@@ -78,12 +80,12 @@ TEST(CopySingleFile, KeepsTimeReplacesWhenAskedAndFailsForAMissingSource) {
             0);
   EXPECT_EQ(test::ReadBytes(dir / u"target.dll"), "library bytes");
   EXPECT_EQ(test::ModificationTime(dir / u"target.dll"), 1400000000);
-  EXPECT_EQ(P().CopySingleFile(P(), (dir / u"Brisquel.dll").c_str(), (dir / u"target.dll").c_str(),
-                               true),
-            0);
-  EXPECT_EQ(P().CopySingleFile(P(), (dir / u"Fendraw.dll").c_str(), (dir / u"new.dll").c_str(),
-                               false),
-            0);
+  EXPECT_EQ(
+      P().CopySingleFile(P(), (dir / u"Brisquel.dll").c_str(), (dir / u"target.dll").c_str(), true),
+      0);
+  EXPECT_EQ(
+      P().CopySingleFile(P(), (dir / u"Fendraw.dll").c_str(), (dir / u"new.dll").c_str(), false),
+      0);
   EXPECT_FALSE(test::Exists(dir / u"new.dll"));
 }
 

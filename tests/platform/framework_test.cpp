@@ -10,7 +10,9 @@
 namespace orv {
 namespace {
 
-String Repeat(char16_t c, std::size_t n) { return String(n, c); }
+String Repeat(char16_t c, std::size_t n) {
+  return String(n, c);
+}
 
 TEST(PathBuffer, TakesUpTo259CharactersAndRefusesMoreWithoutChange) {
   PathBuffer buffer;
@@ -67,16 +69,21 @@ TEST(Joins, CutAtLastBackslashGivesTheParentFolder) {
 }
 
 TEST(Utf, RoundTripsEveryKindOfUnit) {
-  const std::vector<String> samples = {u"plain", u"Grüße \\ ünïcode", u"日本語\\フォルダ",
-                                       u"emoji \U0001F600 end", String(1, char16_t(0xD800)),
+  const std::vector<String> samples = {u"plain",
+                                       u"Grüße \\ ünïcode",
+                                       u"日本語\\フォルダ",
+                                       u"emoji \U0001F600 end",
+                                       String(1, char16_t(0xD800)),
                                        String(1, char16_t(0xDFFF)) + u"x"};
   for (const String& sample : samples) EXPECT_EQ(FromUtf8(ToUtf8(sample)), sample);
   EXPECT_EQ(ToUtf8(u"日本"), "\xE6\x97\xA5\xE6\x9C\xAC");
 }
 
 TEST(Utf, MalformedBytesBecomeReplacementCharacters) {
-  EXPECT_EQ(FromUtf8("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD");  // overlong "/" is never a separator
+  EXPECT_EQ(FromUtf8("a\xFF"
+                     "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(FromUtf8("\xC0\xAF"), u"\uFFFD");        // overlong "/" is never a separator
   EXPECT_EQ(FromUtf8("\xE6\x97"), u"\uFFFD\uFFFD");  // cut short
 }
 

@@ -6,7 +6,9 @@
 namespace orv {
 namespace {
 
-const Platform& P() { return SystemPlatform(); }
+const Platform& P() {
+  return SystemPlatform();
+}
 
 TEST(InstanceGuard, SecondHolderSeesTheFirstUntilItLetsGo) {
   const char16_t* name = u"WinOrvantoPatch1_GuardTest";

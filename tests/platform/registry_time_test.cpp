@@ -6,7 +6,9 @@
 namespace orv {
 namespace {
 
-const Platform& P() { return SystemPlatform(); }
+const Platform& P() {
+  return SystemPlatform();
+}
 
 std::int64_t Stamp(int day, int hour, int minute, int second) {
   std::int64_t value = 12345;

@@ -23,7 +23,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-const Platform& P() { return SystemPlatform(); }
+const Platform& P() {
+  return SystemPlatform();
+}
 
 // Sets an environment variable for one scope.
 class ScopedEnv {

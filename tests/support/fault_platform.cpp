@@ -12,12 +12,12 @@ FaultPlatform& Self(const Platform& record) {
 
 const char* Name(Op op) {
   static const char* const names[] = {
-      "FileExists",      "FolderExists",      "ProbeFolderWritable", "ShellDelete",
-      "ShellCopy",       "ShellRename",       "ReadFileVersion",     "ReadRegistryValue",
-      "MakeLocalTimeStamp", "TempFolder",     "MakeFolder",          "OpenFileForWrite",
-      "WriteToFile",     "CloseFile",         "RemoveFile",          "CopySingleFile",
-      "ReadFileStatus",  "WriteFileStatus",   "FindPayload",         "LoadTableString",
-      "ShowMessage",     "CreateInstanceGuard", "ReleaseInstanceGuard"};
+      "FileExists",         "FolderExists",        "ProbeFolderWritable", "ShellDelete",
+      "ShellCopy",          "ShellRename",         "ReadFileVersion",     "ReadRegistryValue",
+      "MakeLocalTimeStamp", "TempFolder",          "MakeFolder",          "OpenFileForWrite",
+      "WriteToFile",        "CloseFile",           "RemoveFile",          "CopySingleFile",
+      "ReadFileStatus",     "WriteFileStatus",     "FindPayload",         "LoadTableString",
+      "ShowMessage",        "CreateInstanceGuard", "ReleaseInstanceGuard"};
   return names[static_cast<int>(op)];
 }
 
@@ -134,7 +134,9 @@ FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) 
   };
 }
 
-void FaultPlatform::Fail(Op op, int first, int count) { failures_[op].emplace_back(first, count); }
+void FaultPlatform::Fail(Op op, int first, int count) {
+  failures_[op].emplace_back(first, count);
+}
 
 int FaultPlatform::Calls(Op op) const {
   const auto it = calls_.find(op);

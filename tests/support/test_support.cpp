@@ -59,7 +59,8 @@ TempDir::~TempDir() {
   // Make read-only leftovers removable first.
   for (fs::recursive_directory_iterator it(FsPath(path_), ec), end; !ec && it != end;
        it.increment(ec)) {
-    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (!it->is_symlink())
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(FsPath(path_), ec);
 }
@@ -107,7 +108,9 @@ std::int64_t ModificationTime(StringView path) {
 
 void SetModificationTime(StringView path, std::int64_t seconds) {
 #ifdef _WIN32
-  struct __utimbuf64 times{seconds, seconds};
+  struct __utimbuf64 times {
+    seconds, seconds
+  };
   ASSERT_EQ(_wutime64(FsPath(path).c_str(), &times), 0);
 #else
   const struct timespec times[2] = {{static_cast<time_t>(seconds), 0},

@@ -39,9 +39,8 @@ class Registry : public ::testing::Test {
     ASSERT_EQ(RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), bytes),
               ERROR_SUCCESS);
   }
-  void SetString(const wchar_t* name, const std::wstring& text, bool withNul = true) {
-    Set(name, REG_SZ, text.c_str(),
-        static_cast<DWORD>((text.size() + (withNul ? 1 : 0)) * sizeof(wchar_t)));
+  void SetString(const wchar_t* name, const std::wstring& text) {
+    Set(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   }
 
   String KeyPath() const { return win32test::Narrow16(keyPath_); }
@@ -59,10 +58,14 @@ class Registry : public ::testing::Test {
   HKEY key_ = nullptr;
 };
 
-DWORD HandleCount() {
-  DWORD count = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &count);
-  return count;
+// The handle value the next open of the key gets. Both Windows and Wine hand
+// out the slot freed last (or the lowest free one), so a key left open by a
+// read shows as a different value here.
+HKEY NextKeyHandle(const std::wstring& path) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  return key;
 }
 
 TEST_F(Registry, ReadsTheValueWithItsTypeAndSize) {
@@ -96,22 +99,20 @@ TEST_F(Registry, MissingKeyOrValueIsFileNotFoundAndLeavesNoKeyOpen) {
             kErrorFileNotFound);
   EXPECT_EQ(Read(u"Missing", buffer, request), kErrorFileNotFound);
 
-  // A key left open shows in the handle count (checked first, so that the
-  // count can catch a leak at all).
-  const DWORD before = HandleCount();
+  // First make sure that a key left open would show.
+  const HKEY slot = NextKeyHandle(keyPath_);
   HKEY leaked = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_READ, &leaked),
             ERROR_SUCCESS);
-  ASSERT_EQ(HandleCount(), before + 1);
+  ASSERT_NE(NextKeyHandle(keyPath_), slot);
   RegCloseKey(leaked);
+  ASSERT_EQ(NextKeyHandle(keyPath_), slot);
 
   SetString(L"Path", L"C:\\Orvanto");
-  const DWORD start = HandleCount();
-  for (int i = 0; i < 10; ++i) {
-    EXPECT_EQ(Read(u"Missing", buffer, request), kErrorFileNotFound);
-    EXPECT_EQ(Read(u"Path", buffer, request), kErrorSuccess);
-  }
-  EXPECT_EQ(HandleCount(), start);
+  EXPECT_EQ(Read(u"Missing", buffer, request), kErrorFileNotFound);
+  EXPECT_EQ(NextKeyHandle(keyPath_), slot);
+  EXPECT_EQ(Read(u"Path", buffer, request), kErrorSuccess);
+  EXPECT_EQ(NextKeyHandle(keyPath_), slot);
 }
 
 TEST_F(Registry, ValueLargerThanTheBufferAsksForMore) {
@@ -124,15 +125,18 @@ TEST_F(Registry, ValueLargerThanTheBufferAsksForMore) {
 }
 
 TEST_F(Registry, StringStoredWithoutItsNulComesBackAsStored) {
-  const std::wstring path = L"D:\\Apps\\Orvanto";
-  SetString(L"Path", path, false);
+  // RegSetValueExW counts a NUL that follows the data as the string's own,
+  // so the stored bytes are followed by another character here.
+  const std::wstring stored = L"D:\\Apps\\Orvanto";
+  const std::wstring source = stored + L"X";
+  Set(L"Path", REG_SZ, source.c_str(), static_cast<DWORD>(stored.size() * sizeof(wchar_t)));
   std::vector<std::uint8_t> buffer(520, 0);
   RegistryValueRequest request;
   ASSERT_EQ(Read(u"Path", buffer, request), kErrorSuccess);
-  ASSERT_EQ(request.size, path.size() * 2);
-  EXPECT_EQ(std::memcmp(buffer.data(), path.c_str(), request.size), 0);
-  // The caller's zero fill ends the string.
-  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(buffer.data())), path);
+  ASSERT_EQ(request.size, stored.size() * 2);
+  EXPECT_EQ(std::memcmp(buffer.data(), stored.c_str(), request.size), 0);
+  // Whatever follows, the caller's zero-filled buffer ends the string.
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(buffer.data())), stored);
 }
 
 // The C runtime's local time must agree with the system's time zone rules,

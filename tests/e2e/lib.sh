@@ -1,0 +1,272 @@
+# shellcheck shell=bash disable=SC2034
+# Shared by tests/e2e/wine_e2e.sh and scripts/demo.sh (sourced, bash): a
+# demonstration installation of the host on the Linux side, the real patch
+# run under Wine through scripts/wine-run.sh, and readers for what it showed.
+#
+# A Windows process start may cost up to a minute where Wine's loader is
+# emulated, so callers are expected to launch as few as they can; the
+# functions here launch exactly one Windows process each where they launch
+# any (noted per function).
+#
+# Needs: ORV_REPO (the source tree). Optional: ORV_E2E_EXE, ORV_E2E_WATCHER,
+# ORV_E2E_PEGEN, ORV_E2E_FILEVERSION (the programs; defaults in the build
+# trees), ORV_E2E_LAUNCH_SECONDS (how long one Windows process may take).
+
+ORV_E2E_EXE=${ORV_E2E_EXE:-$ORV_REPO/build/win32/WinOrvantoPatch1.exe}
+ORV_E2E_WATCHER=${ORV_E2E_WATCHER:-$ORV_REPO/build/win32/tests/win32/box_watcher.exe}
+ORV_E2E_PEGEN=${ORV_E2E_PEGEN:-$ORV_REPO/build/native/tools/pegen}
+ORV_E2E_FILEVERSION=${ORV_E2E_FILEVERSION:-$ORV_REPO/build/native/tools/fileversion}
+ORV_E2E_LAUNCH_SECONDS=${ORV_E2E_LAUNCH_SECONDS:-900}
+ORV_E2E_CAPTION="Patch for Orvanto"
+ORV_E2E_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Quenbrite.exe'
+ORV_E2E_LIBRARIES=(Brisquel.dll Tarnivo.dll Fendraw.dll)
+
+orv_e2e_log() { echo "[$(date +%T)] $*" >&2; }
+
+# Checks that the programs exist and loads the Wine settings (prefix, user,
+# orv_wine_env) the way wine-run.sh does. Prepares the prefix if needed.
+orv_e2e_init() {
+  local missing=0 f
+  for f in "$ORV_E2E_EXE" "$ORV_E2E_WATCHER"; do
+    [ -f "$f" ] || { echo "missing $f: build it with" \
+      "cmake --preset win32 && cmake --build build/win32 --target WinOrvantoPatch1 box_watcher" >&2
+      missing=1; }
+  done
+  for f in "$ORV_E2E_PEGEN" "$ORV_E2E_FILEVERSION"; do
+    [ -x "$f" ] || { echo "missing $f: build it with" \
+      "cmake --preset native && cmake --build build/native --target pegen fileversion" >&2
+      missing=1; }
+  done
+  [ "$missing" = 0 ] || return 2
+  sh "$ORV_REPO/scripts/wine-setup.sh" || return 2
+  # shellcheck disable=SC2034 # read by the sourced script
+  ORV_WINE_SETUP_ONLY_ENV=1
+  # shellcheck source=../../scripts/wine-setup.sh
+  . "$ORV_REPO/scripts/wine-setup.sh"
+  unset ORV_WINE_SETUP_ONLY_ENV
+  # That file turns on -e and -u; the callers check each step themselves.
+  set +eu
+  ORV_E2E_TEMP=$ORV_WINE_PREFIX/drive_c/users/$ORV_WINE_USER/Temp
+  orv_e2e_read_table
+}
+
+# The payload table: ORV_E2E_PATHS (Linux-style relative paths), and per index
+# ORV_E2E_TIMES (local wall-clock time), ORV_E2E_SIZES; ORV_E2E_VERSION.
+orv_e2e_read_table() {
+  ORV_E2E_PATHS=() ORV_E2E_TIMES=() ORV_E2E_SIZES=() ORV_E2E_VERSION=
+  local kind a b c d
+  while IFS=$'\t' read -r kind a b c d; do
+    case $kind in
+      version) ORV_E2E_VERSION=$a ;;
+      payload)
+        ORV_E2E_PATHS+=("${b//\\//}")
+        ORV_E2E_TIMES+=("$c")
+        ORV_E2E_SIZES+=("$d")
+        ;;
+    esac
+  done <"$ORV_REPO/patch/payload.tsv"
+  [ "${#ORV_E2E_PATHS[@]}" -gt 0 ] && [ -n "$ORV_E2E_VERSION" ]
+}
+
+# Linux path -> the path Wine's programs see.
+orv_e2e_winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+# A fresh folder under the Wine root that the Wine user owns; prints it.
+orv_e2e_workdir() {
+  local dir
+  dir=$(mktemp -d "$ORV_WINE_ROOT/e2e-XXXXXX") || return 1
+  chmod 0755 "$dir"
+  [ "$(id -u)" = 0 ] && chown "$ORV_WINE_USER:" "$dir"
+  printf '%s\n' "$dir"
+}
+
+# Writes the launcher HOST/Quenbrite.exe with file version VERSION, or with
+# no version resource when VERSION is "none".
+orv_e2e_launcher() {
+  local host=$1 version=$2
+  if [ "$version" = none ]; then
+    "$ORV_E2E_PEGEN" "$host/Quenbrite.exe" --exe --no-version
+  else
+    "$ORV_E2E_PEGEN" "$host/Quenbrite.exe" --exe --version "$version" --product-version 4.1.0.0
+  fi
+  orv_e2e_give "$host/Quenbrite.exe"
+}
+
+orv_e2e_give() {
+  chmod -R a+rX "$@"
+  [ "$(id -u)" = 0 ] && chown -R "$ORV_WINE_USER:" "$@"
+  return 0
+}
+
+# An installation as the patch finds it in the field: launcher 4.1.52.1, the
+# 25 add-in files at 1.0.0.9 (dated 2015) and the three libraries the patch
+# keeps, whose bytes are recorded in HOST/../libraries.sha256.
+orv_e2e_make_install() {
+  local host=$1 i path lib
+  mkdir -p "$host/Pellmark"
+  for i in "${!ORV_E2E_PATHS[@]}"; do
+    path=$host/Pellmark/${ORV_E2E_PATHS[$i]}
+    mkdir -p "$(dirname "$path")"
+    case $path in
+      *.exe) "$ORV_E2E_PEGEN" "$path" --exe --version 1.0.0.9 ;;
+      *) "$ORV_E2E_PEGEN" "$path" --version 1.0.0.9 ;;
+    esac || return 1
+    touch -d '2015-03-02 10:00:00' "$path"
+  done
+  for lib in "${ORV_E2E_LIBRARIES[@]}"; do
+    # Contents no payload file has, so a replaced library shows.
+    { printf 'kept library %s\n' "$lib"; head -c 3000 /dev/urandom; } >"$host/Pellmark/$lib"
+  done
+  (cd "$host/Pellmark" && sha256sum "${ORV_E2E_LIBRARIES[@]}") >"$host/../libraries.sha256"
+  orv_e2e_give "$(dirname "$host")"
+  orv_e2e_launcher "$host" 4.1.52.1
+}
+
+# ONE launch: points the App Paths entry at HOST and limits the relay trace
+# to the message box calls (the icon is read from that trace).
+orv_e2e_set_registry() {
+  local host=$1 reg
+  reg=$(dirname "$host")/settings.reg
+  local value
+  value=$(orv_e2e_winpath "$host" | sed 's/\\/\\\\/g')
+  cat >"$reg" <<REG
+Windows Registry Editor Version 5.00
+
+[$ORV_E2E_KEY]
+"Path"="$value"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Debug]
+"RelayInclude"="user32.MessageBoxW;user32.MessageBoxExW;user32.MessageBoxIndirectW"
+REG
+  orv_e2e_give "$reg"
+  orv_e2e_log "setting the registry (one Wine launch)"
+  # As in wine-run.sh: a session started here lives on for an hour, and when
+  # this launch is the one that boots it, the services get /dev/null.
+  (
+    flock 8
+    orv_wine_env wineserver -p3600 </dev/null >/dev/null 2>&1 || true
+    orv_wine_env wine reg import "$(orv_e2e_winpath "$reg")" </dev/null >/dev/null 2>&1
+  ) 8>"$ORV_WINE_ROOT/run/session-start.lock"
+}
+
+# Starts PROGRAM ARGS... under Wine in the background through wine-run.sh,
+# standard error (the relay trace, unless ORV_E2E_DEBUG says otherwise) to
+# ERRFILE. Sets ORV_E2E_JOB.
+orv_e2e_start() {
+  local errfile=$1
+  shift
+  ORV_WINEDEBUG=${ORV_E2E_DEBUG:--all,+relay} bash "$ORV_REPO/scripts/wine-run.sh" "$@" </dev/null >/dev/null 2>"$errfile" &
+  ORV_E2E_JOB=$!
+}
+
+# Kills the processes below job PID (the Windows program under qemu and its
+# runuser), never the Wine server: other tests may share the session.
+orv_e2e_kill_below() {
+  local pid=$1 child
+  for child in $(pgrep -P "$pid"); do
+    orv_e2e_kill_below "$child"
+    kill -KILL "$child" 2>/dev/null
+  done
+  return 0
+}
+
+# Waits up to SECONDS for background job PID; its exit code, or 124 after
+# killing it when it outlasts the wait.
+orv_e2e_wait() {
+  local pid=$1 seconds=$2 waited=0 status=0
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ "$waited" -ge "$seconds" ]; then
+      orv_e2e_log "job $pid still running after ${seconds}s: killing it"
+      orv_e2e_kill_below "$pid"
+      wait "$pid" 2>/dev/null
+      return 124
+    fi
+    sleep 1
+    waited=$((waited + 1))
+  done
+  wait "$pid" || status=$?
+  return "$status"
+}
+
+# Runs the patch, waits for it; its exit code. Trace to ERRFILE.
+orv_e2e_run_patch() {
+  local errfile=$1
+  orv_e2e_start "$errfile" "$ORV_E2E_EXE"
+  orv_e2e_wait "$ORV_E2E_JOB" "$ORV_E2E_LAUNCH_SECONDS"
+}
+
+# Waits until FILE holds a line matching the extended regex PATTERN, for up
+# to SECONDS, giving up early when job PID (if given) ends.
+orv_e2e_wait_for() {
+  local file=$1 pattern=$2 seconds=$3 pid=${4:-} waited=0
+  until grep -Eq -- "$pattern" "$file" 2>/dev/null; do
+    [ "$waited" -ge "$seconds" ] && return 1
+    if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then
+      grep -Eq -- "$pattern" "$file" 2>/dev/null
+      return
+    fi
+    sleep 1
+    waited=$((waited + 1))
+  done
+}
+
+# ONE launch, in the background: box_watcher logging to LOG (a file the Wine
+# user may write), pressing OK, expecting N boxes. Waits for its "ready".
+# Sets ORV_E2E_WATCHER_JOB.
+orv_e2e_start_watcher() {
+  local log=$1 expect=$2 timeout=$3
+  : >"$log"
+  orv_e2e_give "$log"
+  orv_e2e_log "starting the box watcher (one Wine launch)"
+  ORV_E2E_DEBUG=-all orv_e2e_start "$log.err" "$ORV_E2E_WATCHER" --log "$(orv_e2e_winpath "$log")" \
+    --expect "$expect" --timeout "$timeout" --press ok
+  ORV_E2E_WATCHER_JOB=$ORV_E2E_JOB
+  orv_e2e_wait_for "$log" '^ready$' "$ORV_E2E_LAUNCH_SECONDS" "$ORV_E2E_WATCHER_JOB"
+}
+
+# Reads relay trace FILE: ORV_E2E_CALLS, the number of message box calls;
+# ORV_E2E_FLAGS, the flags argument of the first MessageBoxW call (empty
+# when there was none).
+orv_e2e_box_flags() {
+  local file=$1
+  ORV_E2E_CALLS=$(grep -c 'Call user32\.MessageBox' "$file" 2>/dev/null)
+  ORV_E2E_FLAGS=$(sed -n 's/.*Call user32\.MessageBoxW(.*,\([0-9a-fA-F]\{8\}\)) ret=.*/\1/p' "$file" |
+    head -n1)
+}
+
+orv_e2e_icon_name() {
+  case $1 in
+    00000040) echo information ;;
+    00000030) echo warning ;;
+    "") echo "(no MessageBoxW call in the trace)" ;;
+    *) echo "other (flags $1)" ;;
+  esac
+}
+
+# Line N (1-based, "ready" excluded) of watcher LOG.
+orv_e2e_box_line() {
+  grep -v '^ready$' "$1" | sed -n "${2}p"
+}
+
+# One line per file under HOST/Pellmark: relative path, size, file version
+# (or "-"), modification time in local time, sorted by path.
+orv_e2e_listing() {
+  local dir=$1/Pellmark rel version
+  (cd "$dir" && find . -type f | sed 's|^\./||' | LC_ALL=C sort) | while IFS= read -r rel; do
+    version=$("$ORV_E2E_FILEVERSION" "$dir/$rel" 2>/dev/null) || version=-
+    printf '%-34s %8s  %-9s %s\n' "$rel" "$(stat -c %s "$dir/$rel")" "$version" \
+      "$(env -u TZ date -d "@$(stat -c %Y "$dir/$rel")" '+%F %T')"
+  done
+}
+
+# Everything about HOST that a run that changes nothing must leave as it
+# was: every entry (the add-in folder and any sibling) by kind and name,
+# every file with its size, time and content hash, except the launcher the
+# case swaps itself. Folder times are left out: probing whether the folder
+# is writable may touch them.
+orv_e2e_snapshot() {
+  local host=$1
+  (cd "$host" && find . -mindepth 1 ! -path ./Quenbrite.exe -printf '%y %p\n' | LC_ALL=C sort &&
+    find . -type f ! -path ./Quenbrite.exe -printf '%p %s %T@\n' | LC_ALL=C sort &&
+    find . -type f ! -path ./Quenbrite.exe -exec sha256sum {} + | LC_ALL=C sort -k2)
+}

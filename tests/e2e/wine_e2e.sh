@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# The real WinOrvantoPatch1.exe under Wine against a demonstration
+# installation made on the Linux side: what a user sees (the one message box,
+# its icon) and what is left on disk, per outcome.
+#
+#   wine_e2e.sh [PATCH.exe [box_watcher.exe]]
+#
+# Needs the native tools pegen and fileversion (build/native) besides the two
+# Windows programs. A Windows process start may cost up to a minute where the
+# loader is emulated, so the cases share launches: seven in all (registry,
+# watcher, six patch runs). The first instance of case (e) is also case (a)'s
+# run: it patches a fresh installation and then waits on its box while the
+# second instance is tried. Case "no host" needs a launch of its own and is
+# left to the native tests.
+#
+# Prints one line per case and "wine e2e: N passed, M failed"; exits 1 on any
+# failure, 2 when it cannot run at all.
+set -uo pipefail
+ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
+[ $# -ge 1 ] && ORV_E2E_EXE=$1
+[ $# -ge 2 ] && ORV_E2E_WATCHER=$2
+# shellcheck source=tests/e2e/lib.sh
+. "$ORV_REPO/tests/e2e/lib.sh"
+orv_e2e_init || exit 2
+
+started=$(date +%s)
+passed=0
+failed=0
+report() { # CASE STATUS REASON
+  local reason=$3
+  if [ "$2" = PASS ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+  # A wholly unpatched folder gives three problems per file: the first few say it.
+  [ "${#reason}" -le 700 ] || reason="${reason:0:700}..."
+  printf '%s %s: %s [%ss]\n' "$2" "$1" "$reason" "$(($(date +%s) - started))"
+}
+
+work=$(orv_e2e_workdir) || exit 2
+host="$work/Program Files/Orvanto"
+jobs_to_stop=()
+cleanup() {
+  local pid
+  for pid in "${jobs_to_stop[@]}"; do
+    kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
+  done
+  if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
+    echo "kept $work" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
+
+TEXT_SUCCEEDED='Install Succeeded.'
+TEXT_NOT_NEEDED='There is no need to apply this patch.'
+TEXT_HOST_TOO_OLD='This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is not installed. \nApply the latest updates for Orvanto, and try again.'
+TEXT_FAILED='Install Failed.\nQuit any applications that are running on your computer, and try again.'
+
+# Appends to $problems what differs between the Nth box seen and the
+# expected text and icon flags, the trace being ERRFILE.
+check_box() {
+  local n=$1 text=$2 flags=$3 errfile=$4 line got
+  line=$(orv_e2e_box_line "$work/boxes.log" "$n")
+  [ "$line" = "$ORV_E2E_CAPTION"$'\t'"$text" ] ||
+    problems+="box: expected '$ORV_E2E_CAPTION | $text', saw '${line:-no box}'; "
+  orv_e2e_box_flags "$errfile"
+  [ "$ORV_E2E_CALLS" = 1 ] || problems+="$ORV_E2E_CALLS MessageBox calls in the trace; "
+  [ "$ORV_E2E_FLAGS" = "$flags" ] ||
+    problems+="icon flags ${ORV_E2E_FLAGS:-none}, expected $flags; "
+}
+
+check_no_staging() {
+  local left
+  left=$(find "$ORV_E2E_TEMP" -maxdepth 1 -iname 'PellmarkOV*' 2>/dev/null)
+  [ -z "$left" ] || problems+="staging left in the Wine user's temp: $left; "
+  left=$(find "$host" -mindepth 1 -maxdepth 1 ! -name Pellmark ! -name Quenbrite.exe -printf '%f ')
+  [ -z "$left" ] || problems+="left beside the add-in folder: $left; "
+}
+
+# The patched add-in folder: exactly the payload and the kept libraries,
+# each payload file as the table says, the libraries' bytes unchanged.
+check_patched() {
+  local expected actual i f want got
+  expected=$(printf '%s\n' "${ORV_E2E_PATHS[@]}" "${ORV_E2E_LIBRARIES[@]}" | LC_ALL=C sort)
+  actual=$(cd "$host/Pellmark" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$expected" = "$actual" ] ||
+    problems+="files differ: $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | tr '\n' ' '); "
+  (cd "$host/Pellmark" && sha256sum --quiet -c "$host/../libraries.sha256" >/dev/null 2>&1) ||
+    problems+="kept libraries changed or missing; "
+  for i in "${!ORV_E2E_PATHS[@]}"; do
+    f=$host/Pellmark/${ORV_E2E_PATHS[$i]}
+    [ -f "$f" ] || continue
+    got=$(stat -c %s "$f")
+    [ "$got" = "${ORV_E2E_SIZES[$i]}" ] || problems+="${ORV_E2E_PATHS[$i]} size $got; "
+    got=$("$ORV_E2E_FILEVERSION" "$f" 2>&1)
+    [ "$got" = "$ORV_E2E_VERSION" ] || problems+="${ORV_E2E_PATHS[$i]} version $got; "
+    # The prefix runs in the machine's zone (TZ unset), and so does this.
+    want=$(env -u TZ date -d "${ORV_E2E_TIMES[$i]}" +%s)
+    got=$(stat -c %Y "$f")
+    [ "$got" = "$want" ] ||
+      problems+="${ORV_E2E_PATHS[$i]} time $(env -u TZ date -d "@$got" '+%F %T'); "
+  done
+}
+
+orv_e2e_log "installation in $host"
+orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }
+if ! orv_e2e_set_registry "$host"; then
+  echo "wine reg import failed" >&2
+  exit 2
+fi
+
+# (e) and (a): the first instance patches and waits on its box...
+orv_e2e_log "case (e)/(a): first instance"
+orv_e2e_start "$work/first.err" "$ORV_E2E_EXE"
+first=$ORV_E2E_JOB
+jobs_to_stop+=("$first")
+first_box=1
+orv_e2e_wait_for "$work/first.err" 'Call user32\.MessageBoxW' "$ORV_E2E_LAUNCH_SECONDS" "$first" ||
+  first_box=0
+
+# ...while a second one must leave at once, silently.
+problems=
+if [ "$first_box" = 1 ]; then
+  orv_e2e_log "case (e): second instance"
+  second_status=0
+  orv_e2e_run_patch "$work/second.err" || second_status=$?
+  orv_e2e_box_flags "$work/second.err"
+  [ "$second_status" = 82 ] || problems+="exit $second_status, expected 82 (1618); "
+  [ "$ORV_E2E_CALLS" = 0 ] || problems+="it called MessageBox; "
+else
+  problems+="the first instance never showed its box, so no second instance was tried; "
+fi
+
+# One watcher for every box from here on: it presses the first instance's
+# box, then those of (b), (c) and (d).
+watcher_ok=1
+orv_e2e_start_watcher "$work/boxes.log" 4 2400 || watcher_ok=0
+jobs_to_stop+=("$ORV_E2E_WATCHER_JOB")
+[ "$watcher_ok" = 1 ] || problems+="the box watcher did not start; "
+first_status=0
+orv_e2e_wait "$first" "$ORV_E2E_LAUNCH_SECONDS" || first_status=$?
+[ "$first_status" = 0 ] || problems+="first instance exit $first_status after OK; "
+if [ -z "$problems" ]; then
+  report "(e) second instance" PASS "exit 82 (1618), no box; the first one then went on to exit 0"
+else
+  report "(e) second instance" FAIL "$problems"
+fi
+
+problems=
+[ "$first_status" = 0 ] || problems+="exit $first_status, expected 0; "
+check_box 1 "$TEXT_SUCCEEDED" 00000040 "$work/first.err"
+check_patched
+check_no_staging
+if [ -z "$problems" ]; then
+  report "(a) success" PASS "exit 0, 'Install Succeeded.' information; 25 files at $ORV_E2E_VERSION with the table's sizes and times, libraries kept, nothing left over"
+else
+  report "(a) success" FAIL "$problems"
+fi
+
+# (b) Already patched.
+orv_e2e_log "case (b)"
+before=$(orv_e2e_snapshot "$host")
+status=0
+orv_e2e_run_patch "$work/b.err" || status=$?
+problems=
+[ "$status" = 0 ] || problems+="exit $status, expected 0; "
+check_box 2 "$TEXT_NOT_NEEDED" 00000040 "$work/b.err"
+[ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
+check_no_staging
+if [ -z "$problems" ]; then
+  report "(b) second run" PASS "exit 0, 'There is no need to apply this patch.' information, nothing changed"
+else
+  report "(b) second run" FAIL "$problems"
+fi
+
+# (c) A launcher one build older; (d) one without a version.
+run_refused() { # NAME LAUNCHER-VERSION BOX-NUMBER TEXT LOW-BYTE FULL-CODE
+  orv_e2e_log "case $1"
+  orv_e2e_launcher "$host" "$2"
+  before=$(orv_e2e_snapshot "$host")
+  status=0
+  orv_e2e_run_patch "$work/$3.err" || status=$?
+  problems=
+  [ "$status" = "$5" ] || problems+="exit $status, expected $5 ($6); "
+  check_box "$3" "$4" 00000030 "$work/$3.err"
+  [ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
+  check_no_staging
+  if [ -z "$problems" ]; then
+    report "$1" PASS "exit $5 ($6), warning box as expected, installation unchanged"
+  else
+    report "$1" FAIL "$problems"
+  fi
+}
+run_refused "(c) host too old" 4.1.52.0 3 "$TEXT_HOST_TOO_OLD" 106 1642
+run_refused "(d) launcher without version" none 4 "$TEXT_FAILED" 67 1603
+
+# Exactly four boxes in all: none extra from any run.
+watcher_status=0
+orv_e2e_wait "$ORV_E2E_WATCHER_JOB" 60 || watcher_status=$?
+if [ "$watcher_status" = 0 ]; then
+  report "(boxes) one box per run" PASS "the watcher saw exactly 4 boxes after the second instance"
+else
+  report "(boxes) one box per run" FAIL "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")"
+fi
+
+echo "not covered here: no host (App Paths pointing to a missing folder) needs a launch of its own; the native tests cover it"
+echo "wine e2e: $passed passed, $failed failed"
+[ "$failed" = 0 ]
