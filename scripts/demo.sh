@@ -63,9 +63,9 @@ meaning() {
   esac
 }
 
-show_run() { # TITLE BOX-NUMBER TRACE STATUS
+show_run() { # TITLE BOXES-BEFORE TRACE STATUS
   local line caption text
-  line=$(orv_e2e_box_line "$work/boxes.log" "$2")
+  line=$(orv_e2e_boxes_since "$work/boxes.log" "$2" | head -n1)
   caption=${line%%$'\t'*}
   text=${line#*$'\t'}
   echo
@@ -84,13 +84,14 @@ show_run() { # TITLE BOX-NUMBER TRACE STATUS
 
 status=0
 orv_e2e_run_patch "$work/first.err" || status=$?
-show_run "first run" 1 "$work/first.err" "$status"
+show_run "first run" 0 "$work/first.err" "$status"
 echo
 echo "== add-in folder AFTER"
 orv_e2e_listing "$host"
 
+mark=$(orv_e2e_box_count "$work/boxes.log")
 status=0
 orv_e2e_run_patch "$work/second.err" || status=$?
-show_run "second run" 2 "$work/second.err" "$status"
+show_run "second run" "$mark" "$work/second.err" "$status"
 
 orv_e2e_wait "$watcher" 60 || true

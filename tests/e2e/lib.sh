@@ -16,7 +16,7 @@ ORV_E2E_EXE=${ORV_E2E_EXE:-$ORV_REPO/build/win32/WinOrvantoPatch1.exe}
 ORV_E2E_WATCHER=${ORV_E2E_WATCHER:-$ORV_REPO/build/win32/tests/win32/box_watcher.exe}
 ORV_E2E_PEGEN=${ORV_E2E_PEGEN:-$ORV_REPO/build/native/tools/pegen}
 ORV_E2E_FILEVERSION=${ORV_E2E_FILEVERSION:-$ORV_REPO/build/native/tools/fileversion}
-ORV_E2E_LAUNCH_SECONDS=${ORV_E2E_LAUNCH_SECONDS:-900}
+ORV_E2E_LAUNCH_SECONDS=${ORV_E2E_LAUNCH_SECONDS:-600}
 ORV_E2E_CAPTION="Patch for Orvanto"
 ORV_E2E_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Quenbrite.exe'
 ORV_E2E_LIBRARIES=(Brisquel.dll Tarnivo.dll Fendraw.dll)
@@ -171,14 +171,20 @@ orv_e2e_kill_below() {
 }
 
 # Waits up to SECONDS for background job PID; its exit code, or 124 after
-# killing it when it outlasts the wait.
+# killing it when it outlasts the wait. With WATCHER (a watcher job), gives
+# up with 125 soon after the watcher has ended: a box would then wait for
+# ever.
 orv_e2e_wait() {
-  local pid=$1 seconds=$2 waited=0 status=0
+  local pid=$1 seconds=$2 watcher=${3:-} waited=0 orphaned=0 status=0
   while kill -0 "$pid" 2>/dev/null; do
-    if [ "$waited" -ge "$seconds" ]; then
-      orv_e2e_log "job $pid still running after ${seconds}s: killing it"
+    if [ -n "$watcher" ] && ! kill -0 "$watcher" 2>/dev/null; then
+      orphaned=$((orphaned + 1))
+    fi
+    if [ "$waited" -ge "$seconds" ] || [ "$orphaned" -gt 15 ]; then
+      orv_e2e_log "job $pid still running after ${waited}s: killing it"
       orv_e2e_kill_below "$pid"
       wait "$pid" 2>/dev/null
+      [ "$orphaned" -gt 15 ] && return 125
       return 124
     fi
     sleep 1
@@ -192,7 +198,7 @@ orv_e2e_wait() {
 orv_e2e_run_patch() {
   local errfile=$1
   orv_e2e_start "$errfile" "$ORV_E2E_EXE"
-  orv_e2e_wait "$ORV_E2E_JOB" "$ORV_E2E_LAUNCH_SECONDS"
+  orv_e2e_wait "$ORV_E2E_JOB" "$ORV_E2E_LAUNCH_SECONDS" "${ORV_E2E_WATCHER_JOB:-}"
 }
 
 # Waits until FILE holds a line matching the extended regex PATTERN, for up
@@ -217,9 +223,16 @@ orv_e2e_start_watcher() {
   local log=$1 expect=$2 timeout=$3
   : >"$log"
   orv_e2e_give "$log"
+  local only=()
+  # A watcher that can tell boxes apart by their process leaves other tests'
+  # boxes alone (the session may be shared); older ones take every box.
+  if python3 -c 'import sys; sys.exit("--process".encode("utf-16-le") not in open(sys.argv[1], "rb").read())' \
+    "$ORV_E2E_WATCHER" 2>/dev/null; then
+    only=(--process "$(basename "$ORV_E2E_EXE")")
+  fi
   orv_e2e_log "starting the box watcher (one Wine launch)"
   ORV_E2E_DEBUG=-all orv_e2e_start "$log.err" "$ORV_E2E_WATCHER" --log "$(orv_e2e_winpath "$log")" \
-    --expect "$expect" --timeout "$timeout" --press ok
+    --expect "$expect" --timeout "$timeout" --press ok "${only[@]}"
   ORV_E2E_WATCHER_JOB=$ORV_E2E_JOB
   orv_e2e_wait_for "$log" '^ready$' "$ORV_E2E_LAUNCH_SECONDS" "$ORV_E2E_WATCHER_JOB"
 }
@@ -243,9 +256,16 @@ orv_e2e_icon_name() {
   esac
 }
 
-# Line N (1-based, "ready" excluded) of watcher LOG.
-orv_e2e_box_line() {
-  grep -v '^ready$' "$1" | sed -n "${2}p"
+# The number of boxes in watcher LOG so far.
+orv_e2e_box_count() {
+  grep -vc '^ready$' "$1"
+}
+
+# The boxes in watcher LOG after the first MARK. The session may be shared
+# with other tests, whose boxes the watcher logs (and answers) as well: a
+# run is judged by all the boxes that came during it, not by a position.
+orv_e2e_boxes_since() {
+  grep -v '^ready$' "$1" | tail -n +"$(($2 + 1))"
 }
 
 # One line per file under HOST/Pellmark: relative path, size, file version

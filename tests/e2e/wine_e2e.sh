@@ -39,7 +39,8 @@ host="$work/Program Files/Orvanto"
 jobs_to_stop=()
 cleanup() {
   local pid
-  for pid in "${jobs_to_stop[@]}"; do
+  for pid in "${jobs_to_stop[@]}" "${ORV_E2E_JOB:-}"; do
+    [ -n "$pid" ] || continue
     kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
   done
   if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
@@ -56,13 +57,13 @@ TEXT_NOT_NEEDED='There is no need to apply this patch.'
 TEXT_HOST_TOO_OLD='This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is not installed. \nApply the latest updates for Orvanto, and try again.'
 TEXT_FAILED='Install Failed.\nQuit any applications that are running on your computer, and try again.'
 
-# Appends to $problems what differs between the Nth box seen and the
-# expected text and icon flags, the trace being ERRFILE.
+# Appends to $problems what differs between the boxes seen after the first
+# MARK and the one expected (text, icon flags from trace ERRFILE).
 check_box() {
-  local n=$1 text=$2 flags=$3 errfile=$4 line got
-  line=$(orv_e2e_box_line "$work/boxes.log" "$n")
-  [ "$line" = "$ORV_E2E_CAPTION"$'\t'"$text" ] ||
-    problems+="box: expected '$ORV_E2E_CAPTION | $text', saw '${line:-no box}'; "
+  local mark=$1 text=$2 flags=$3 errfile=$4 lines
+  lines=$(orv_e2e_boxes_since "$work/boxes.log" "$mark")
+  [ "$lines" = "$ORV_E2E_CAPTION"$'\t'"$text" ] ||
+    problems+="box: expected '$ORV_E2E_CAPTION | $text', saw '${lines:-no box}' (another test's boxes show here too if one shares the Wine session); "
   orv_e2e_box_flags "$errfile"
   [ "$ORV_E2E_CALLS" = 1 ] || problems+="$ORV_E2E_CALLS MessageBox calls in the trace; "
   [ "$ORV_E2E_FLAGS" = "$flags" ] ||
@@ -138,7 +139,7 @@ orv_e2e_start_watcher "$work/boxes.log" 4 2400 || watcher_ok=0
 jobs_to_stop+=("$ORV_E2E_WATCHER_JOB")
 [ "$watcher_ok" = 1 ] || problems+="the box watcher did not start; "
 first_status=0
-orv_e2e_wait "$first" "$ORV_E2E_LAUNCH_SECONDS" || first_status=$?
+orv_e2e_wait "$first" "$ORV_E2E_LAUNCH_SECONDS" "$ORV_E2E_WATCHER_JOB" || first_status=$?
 [ "$first_status" = 0 ] || problems+="first instance exit $first_status after OK; "
 if [ -z "$problems" ]; then
   report "(e) second instance" PASS "exit 82 (1618), no box; the first one then went on to exit 0"
@@ -148,7 +149,7 @@ fi
 
 problems=
 [ "$first_status" = 0 ] || problems+="exit $first_status, expected 0; "
-check_box 1 "$TEXT_SUCCEEDED" 00000040 "$work/first.err"
+check_box 0 "$TEXT_SUCCEEDED" 00000040 "$work/first.err"
 check_patched
 check_no_staging
 if [ -z "$problems" ]; then
@@ -160,11 +161,12 @@ fi
 # (b) Already patched.
 orv_e2e_log "case (b)"
 before=$(orv_e2e_snapshot "$host")
+mark=$(orv_e2e_box_count "$work/boxes.log")
 status=0
 orv_e2e_run_patch "$work/b.err" || status=$?
 problems=
 [ "$status" = 0 ] || problems+="exit $status, expected 0; "
-check_box 2 "$TEXT_NOT_NEEDED" 00000040 "$work/b.err"
+check_box "$mark" "$TEXT_NOT_NEEDED" 00000040 "$work/b.err"
 [ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
 check_no_staging
 if [ -z "$problems" ]; then
@@ -174,15 +176,16 @@ else
 fi
 
 # (c) A launcher one build older; (d) one without a version.
-run_refused() { # NAME LAUNCHER-VERSION BOX-NUMBER TEXT LOW-BYTE FULL-CODE
+run_refused() { # NAME LAUNCHER-VERSION TRACE-NAME TEXT LOW-BYTE FULL-CODE
   orv_e2e_log "case $1"
   orv_e2e_launcher "$host" "$2"
   before=$(orv_e2e_snapshot "$host")
+  mark=$(orv_e2e_box_count "$work/boxes.log")
   status=0
   orv_e2e_run_patch "$work/$3.err" || status=$?
   problems=
   [ "$status" = "$5" ] || problems+="exit $status, expected $5 ($6); "
-  check_box "$3" "$4" 00000030 "$work/$3.err"
+  check_box "$mark" "$4" 00000030 "$work/$3.err"
   [ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
   check_no_staging
   if [ -z "$problems" ]; then
@@ -191,8 +194,8 @@ run_refused() { # NAME LAUNCHER-VERSION BOX-NUMBER TEXT LOW-BYTE FULL-CODE
     report "$1" FAIL "$problems"
   fi
 }
-run_refused "(c) host too old" 4.1.52.0 3 "$TEXT_HOST_TOO_OLD" 106 1642
-run_refused "(d) launcher without version" none 4 "$TEXT_FAILED" 67 1603
+run_refused "(c) host too old" 4.1.52.0 c "$TEXT_HOST_TOO_OLD" 106 1642
+run_refused "(d) launcher without version" none d "$TEXT_FAILED" 67 1603
 
 # Exactly four boxes in all: none extra from any run.
 watcher_status=0

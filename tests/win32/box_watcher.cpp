@@ -3,8 +3,10 @@
 // program under test and wait for its "ready" line instead of sleeping.
 //
 //   box_watcher --log FILE [--expect N] [--timeout SECONDS] [--settle MS]
-//               [--press ok|none]
+//               [--press ok|none] [--process NAME.exe]
 //
+// With --process only boxes of processes of that file name count (others in
+// the same Wine session are left alone); without it, every box counts.
 // Log (UTF-8, one line each, flushed at once): "ready" first, then for every
 // box its caption, a tab and its text. Backslash, line feed, carriage return
 // and tab inside caption or text are written as \\, \n, \r and \t, so every
@@ -14,6 +16,9 @@
 // within the settle time), 1 when the timeout came first, 2 when more than N
 // boxes appeared, 3 for bad arguments or an unwritable log.
 #include <windows.h>
+// After windows.h.
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +41,7 @@ struct Options {
   DWORD timeoutMs = 60000;
   DWORD settleMs = 300;
   bool press = true;
+  std::wstring process;  // empty: any process
 };
 
 struct Seen {
@@ -102,6 +108,21 @@ bool IsMessageBox(HWND window) {
   return GetDlgItem(window, kTextControlId) != nullptr && IsWindowVisible(window);
 }
 
+// The file name of the program that owns a window, or empty.
+std::wstring OwnerName(HWND window) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (process == nullptr) return {};
+  std::vector<wchar_t> path(32768, L'\0');
+  DWORD size = static_cast<DWORD>(path.size());
+  const BOOL named = QueryFullProcessImageNameW(process, 0, path.data(), &size);
+  CloseHandle(process);
+  if (!named) return {};
+  const std::wstring full(path.data(), size);
+  return full.substr(full.find_last_of(L"\\/") + 1);
+}
+
 BOOL CALLBACK CollectBoxes(HWND window, LPARAM found) {
   if (IsMessageBox(window)) reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
   return TRUE;
@@ -119,6 +140,8 @@ class Log {
   }
   bool Open(const std::wstring& path) {
     if (path == L"-") {
+      // Lines end in a bare line feed, as in the log file.
+      _setmode(_fileno(stdout), _O_BINARY);
       file_ = stdout;
       return true;
     }
@@ -153,6 +176,8 @@ bool Parse(int argc, wchar_t** argv, Options& options) {
       options.timeoutMs = static_cast<DWORD>(number * 1000);
     } else if (name == L"--settle" && ParseNumber(value, number)) {
       options.settleMs = static_cast<DWORD>(number);
+    } else if (name == L"--process") {
+      options.process = value;
     } else if (name == L"--press" &&
                (std::wcscmp(value, L"ok") == 0 || std::wcscmp(value, L"none") == 0)) {
       options.press = std::wcscmp(value, L"ok") == 0;
@@ -177,7 +202,7 @@ int wmain(int argc, wchar_t** argv) {
   if (!Parse(argc, argv, options)) {
     std::fputs(
         "usage: box_watcher --log FILE|- [--expect N] [--timeout SECONDS] [--settle MS] "
-        "[--press ok|none]\n",
+        "[--press ok|none] [--process NAME.exe]\n",
         stderr);
     return 3;
   }
@@ -198,6 +223,10 @@ int wmain(int argc, wchar_t** argv) {
     const DWORD now = GetTickCount();
     for (const HWND box : boxes) {
       if (Known(seen, box)) continue;
+      if (!options.process.empty() &&
+          _wcsicmp(OwnerName(box).c_str(), options.process.c_str()) != 0) {
+        continue;
+      }
       std::wstring caption;
       std::wstring text;
       // A box still being built may not answer yet; the next round retries.

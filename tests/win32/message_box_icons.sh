@@ -22,7 +22,7 @@ fail() {
 check() {
   icon=$1
   flags=$2
-  "$run" "$watcher" --log - --expect 1 --timeout 60 >"$work/boxes" 2>"$work/watcher.err" &
+  "$run" "$watcher" --log - --expect 1 --timeout 60 --process win32_helper.exe >"$work/boxes" 2>"$work/watcher.err" &
   watcher_pid=$!
   tries=0
   until grep -qx ready "$work/boxes" 2>/dev/null; do

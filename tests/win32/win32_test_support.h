@@ -52,6 +52,7 @@ class ChildProcess {
   void CloseInput();
   // The exit code, or STILL_ACTIVE when the wait timed out.
   DWORD Wait(DWORD milliseconds);
+  HANDLE handle() const { return process_; }
 
  private:
   HANDLE process_ = nullptr;
