@@ -87,7 +87,11 @@ fetch_qemu() {
   done
   codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
   work=$(mktemp -d)
-  echo "deb http://deb.debian.org/debian $codename-backports main" >"$work/backports.list"
+  # The backports suite of the machine's own main Debian mirror.
+  mirror=$( (grep -h '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '{print $2}';
+    grep -h '^deb ' /etc/apt/sources.list 2>/dev/null | awk '{print $2}') |
+    grep -v security | head -n 1)
+  echo "deb $mirror $codename-backports main" >"$work/backports.list"
   set -- -o "Dir::Etc::sourcelist=$work/backports.list" -o Dir::Etc::sourceparts=- \
     -o APT::Get::List-Cleanup=0
   if apt-get update -q "$@" >/dev/null 2>&1 &&
@@ -115,9 +119,17 @@ foreign_i386_entry() {
 }
 
 enable_i386() {
-  [ -e /proc/sys/fs/binfmt_misc/orv-i386-2 ] && return 0
-  # The kernel runs them itself.
-  ! foreign_i386_entry && /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  if ! foreign_i386_entry; then
+    [ -e /proc/sys/fs/binfmt_misc/orv-i386-2 ] && return 0
+    # The kernel runs them itself.
+    /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  elif [ -e /proc/sys/fs/binfmt_misc/orv-i386-2 ]; then
+    # The newest entry wins: ours goes after the other one again.
+    [ "$(id -u)" = 0 ] || return 0
+    for kind in 2 3; do
+      echo -1 >"/proc/sys/fs/binfmt_misc/orv-i386-$kind" 2>/dev/null || true
+    done
+  fi
   [ "$(id -u)" = 0 ] || { log "this kernel cannot run 32-bit programs; run as root once"; exit 1; }
   [ -x "$ORV_QEMU" ] || { log "32-bit programs do not run natively: fetching qemu-i386"; fetch_qemu; }
   [ -x /usr/lib/wine/wineserver64 ] ||
@@ -202,14 +214,15 @@ REG
 }
 
 # Quick path: everything in place.
-if [ -f "$ORV_WINE_MARKER" ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ -f "$ORV_WINE_MARKER" ] && ! foreign_i386_entry && /usr/lib/wine/wine --version >/dev/null 2>&1; then
   exit 0
 fi
 
+# One caller sets up; any other waits for it.
+mkdir -p "$ORV_WINE_ROOT"
+exec 9>"$ORV_WINE_ROOT/setup.lock"
+flock 9
 install_packages
 enable_i386
 make_user_and_root
-# One caller sets up; any other waits for it.
-exec 9>"$ORV_WINE_ROOT/setup.lock"
-flock 9
 make_prefix

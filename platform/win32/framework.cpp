@@ -36,6 +36,18 @@ bool ToFileTime(std::int64_t seconds, FILETIME& time) {
   return true;
 }
 
+// Attribute access alone: on Windows it is granted for a read-only file too,
+// and it leaves the attributes and the other two times as they are.
+bool SetModificationTime(const char16_t* path, const FILETIME& modified) {
+  const HANDLE file = CreateFileW(Wide(path), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const BOOL set = SetFileTime(file, nullptr, nullptr, &modified);
+  CloseHandle(file);
+  return set != FALSE;
+}
+
 }  // namespace
 
 int ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& status) {
@@ -52,14 +64,19 @@ int ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& stat
 int WriteFileStatus(const Platform&, const char16_t* path, const FileStatusRecord& status) {
   FILETIME modified{};
   if (!ToFileTime(status.modificationTime, modified)) return 0;
-  // Attribute access alone: allowed on a read-only file, and it leaves the
-  // attributes and the other two times as they are.
-  const HANDLE file = CreateFileW(Wide(path), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  const BOOL set = SetFileTime(file, nullptr, nullptr, &modified);
-  CloseHandle(file);
+  if (SetModificationTime(path, modified)) return 1;
+  // Wine refuses attribute access to a read-only file (access denied), which
+  // Windows grants. There the read-only attribute is lifted for the change
+  // and put back after it.
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+    return 0;
+  }
+  if (!SetFileAttributesW(Wide(path), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+    return 0;
+  }
+  const bool set = SetModificationTime(path, modified);
+  SetFileAttributesW(Wide(path), attributes);
   return set ? 1 : 0;
 }
 
