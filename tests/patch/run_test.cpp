@@ -101,6 +101,33 @@ TEST_F(Run, RegistryPathWithTrailingBackslashesStillWorks) {
   install.ExpectPatched();
 }
 
+TEST_F(Run, RegistryValueFillingTheBufferWithoutNulIsNoHost) {
+  // The POSIX registry always stores a NUL, so this one value is made up.
+  Platform record = fault.platform();
+  record.ReadRegistryValue = [](const Platform&, const char16_t*, RegistryValueRequest& request) {
+    for (std::uint32_t i = 0; i < request.size; ++i) request.data[i] = 'a';
+    return kErrorSuccess;
+  };
+  const std::string before = install.Snapshot();
+  EXPECT_EQ(RunPatch(record), PatchOutcome::NotNeeded);
+  EXPECT_EQ(fault.Calls(Op::FolderExists), 0);
+  EXPECT_EQ(install.Snapshot(), before);
+}
+
+TEST_F(Run, HostPathTooLongForTheJoinsFails) {
+  // A real host folder whose launcher and add-in paths cannot fit 260
+  // characters: refused, never cut short.
+  String deep = install.temp + u"host";
+  while (deep.size() < 250)
+    deep += u"\\" + String(std::min<std::size_t>(40, 249 - deep.size()), u'd');
+  test::MakeFolders(deep);
+  ASSERT_TRUE(test::IsFolder(deep));
+  install.SetRegistryPath(test::FsPath(deep).string());
+  const std::string before = install.Snapshot();
+  ExpectUntouched(PatchOutcome::Failed, before);
+  EXPECT_EQ(fault.Calls(Op::ReadFileVersion), 0);
+}
+
 TEST_F(Run, HostVersionDecides) {
   const std::string before = install.Snapshot();
   const struct {
