@@ -1,5 +1,5 @@
 // The payload table as the program holds it, checked against figures taken
-// from the patch's description by hand rather than from the build's table.
+// by hand from the patch's release table rather than from the build's table.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -19,7 +19,7 @@ Time TimeOf(int k) {
   return {t.day, t.hour, t.minute, t.second};
 }
 
-TEST(PayloadTable, RowsAgreeWithTheDescription) {
+TEST(PayloadTable, RowsAgreeWithTheHandCopiedFigures) {
   struct Row {
     int k;
     const char16_t* path;
@@ -47,9 +47,9 @@ TEST(PayloadTable, RowsAgreeWithTheDescription) {
   EXPECT_EQ(String(kLibraries[2].fileName), u"Fendraw.dll");
 }
 
-// The description's sizes add up to 3,128,320 bytes: a slip in any one size
+// The released sizes add up to 3,128,320 bytes: a slip in any one size
 // shows here.
-TEST(PayloadTable, SizesAddUpToTheDescriptionsTotal) {
+TEST(PayloadTable, SizesAddUpToTheReleasedTotal) {
   std::uint64_t total = 0;
   for (const PayloadEntry& entry : kPayload) total += entry.size;
   EXPECT_EQ(total, 3128320u);
@@ -93,7 +93,7 @@ TEST(PayloadTable, EachEntryHasItsOwnTimeInMay2016) {
   EXPECT_EQ(kPayload[22].time.day, 19);
   EXPECT_NE(kPayload[21].time.day, 19);
   EXPECT_NE(kPayload[23].time.day, 19);
-  // Several entries share a time in the description (e.g. 4, 6 and 8), but
+  // Several entries share a time in the table (e.g. 4, 6 and 8), but
   // far from all: a table filled with one time would show here.
   EXPECT_EQ(times.size(), 11u);
 }

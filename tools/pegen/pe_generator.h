@@ -22,7 +22,7 @@ struct PeImageSpec {
 
 // The image, byte for byte the same for the same spec (zero time stamps).
 // Version parts are taken modulo 65536. Empty when size is non-zero but
-// smaller than the smallest image for the spec.
+// smaller than the smallest image these options allow.
 std::vector<std::uint8_t> MakePeImage(const PeImageSpec& spec);
 
 }  // namespace orv::pegen
