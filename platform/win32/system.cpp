@@ -30,6 +30,10 @@ int OpenFileForWrite(const Platform&, const char16_t* path, FileStream*& stream)
   const errno_t error = _wfopen_s(&file, Wide(path), L"wb");
   if (error != 0) return error;
   if (file == nullptr) return EINVAL;
+  // Unbuffered, so that the count a write reports is what reached the file:
+  // an error cannot hide in the buffer until a close whose result nobody
+  // reads.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   stream = new (std::nothrow) FileStream{file};
   if (stream == nullptr) {
     std::fclose(file);
