@@ -23,33 +23,6 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-bool ParseNumber(std::string_view text, std::uint64_t limit, std::uint64_t& value) {
-  if (text.empty() || text.size() > 10) return false;
-  std::uint64_t result = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (result > limit) return false;
-  value = result;
-  return true;
-}
-
-bool ParseVersion(std::string_view text, orv::FileVersion4& version) {
-  std::int32_t parts[4] = {};
-  for (int i = 0; i < 4; ++i) {
-    const std::size_t dot = i < 3 ? text.find('.') : text.size();
-    std::uint64_t part = 0;
-    if (dot == std::string_view::npos || !ParseNumber(text.substr(0, dot), 0xFFFF, part)) {
-      return false;
-    }
-    parts[i] = static_cast<std::int32_t>(part);
-    text.remove_prefix(i < 3 ? dot + 1 : dot);
-  }
-  version = orv::FileVersion4{parts[0], parts[1], parts[2], parts[3]};
-  return true;
-}
-
 bool ReadWhole(const std::string& path, std::vector<std::uint8_t>& bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -130,10 +103,11 @@ int main(int argc, char** argv) {
     if (arg == "--exe") {
       exe = true;
     } else if (arg == "--version" && i + 1 < argc) {
-      if (!ParseVersion(argv[++i], version)) return Fail(std::string("bad version ") + argv[i]);
+      if (!orv::ParseFileVersion(argv[++i], version))
+        return Fail(std::string("bad version ") + argv[i]);
       versionGiven = true;
     } else if (arg == "--size" && i + 1 < argc) {
-      if (!ParseNumber(argv[++i], 0xFFFFFFFFu, size) || size == 0) {
+      if (!orv::ParseDecimal(argv[++i], 0xFFFFFFFFu, size) || size == 0) {
         return Fail(std::string("bad size ") + argv[i]);
       }
     } else if (!arg.empty() && arg[0] != '-') {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orv {
 
@@ -22,6 +23,11 @@ std::int32_t CompareFileVersion(const FileVersion4& first, const FileVersion4& s
 
 // "4.1.52.1"
 std::string ToText(const FileVersion4& version);
+
+// A decimal number of digits only, no larger than limit.
+bool ParseDecimal(std::string_view text, std::uint64_t limit, std::uint64_t& value);
+// "a.b.c.d", each part 0 to 65535; false (version untouched) otherwise.
+bool ParseFileVersion(std::string_view text, FileVersion4& version);
 
 // The four parts from VS_FIXEDFILEINFO's dwFileVersionMS / dwFileVersionLS.
 FileVersion4 FromFixedInfo(std::uint32_t fileVersionMS, std::uint32_t fileVersionLS);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace orv {
 
@@ -19,6 +20,12 @@ struct RegistryValueRequest {
   std::uint8_t* data = nullptr;
   std::uint32_t size = 0;  // in: capacity in bytes; out: bytes stored or needed
 };
+
+// Day, hour, minute and second of May 2016 as a broken-down local time whose
+// daylight saving the zone's rules decide. Out-of-range fields are left for
+// the conversion to normalise (day 32 is 1 June).
+std::tm LocalTimeOfMay2016(std::int32_t day, std::int32_t hour, std::int32_t minute,
+                           std::int32_t second);
 
 // The result of a local time stamp that could not be built. A valid time
 // stamp is never -1, so callers test for this value.

@@ -90,14 +90,7 @@ std::int32_t ReadRegistryValue(const Platform&, const char16_t* keyPath,
 
 std::int64_t MakeLocalTimeStamp(const Platform&, std::int32_t day, std::int32_t hour,
                                 std::int32_t minute, std::int32_t second, std::int64_t& value) {
-  std::tm parts{};
-  parts.tm_sec = second;
-  parts.tm_min = minute;
-  parts.tm_hour = hour;
-  parts.tm_mday = day;
-  parts.tm_mon = 4;     // May
-  parts.tm_year = 116;  // 2016
-  parts.tm_isdst = -1;  // let the zone's rules decide
+  std::tm parts = LocalTimeOfMay2016(day, hour, minute, second);
   const std::time_t result = std::mktime(&parts);
   if (result == static_cast<std::time_t>(-1)) return kTimeStampFailed;
   value = static_cast<std::int64_t>(result);

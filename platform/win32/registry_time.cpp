@@ -46,14 +46,7 @@ std::int32_t ReadRegistryValue(const Platform&, const char16_t* keyPath,
 
 std::int64_t MakeLocalTimeStamp(const Platform&, std::int32_t day, std::int32_t hour,
                                 std::int32_t minute, std::int32_t second, std::int64_t& value) {
-  std::tm local{};
-  local.tm_sec = second;
-  local.tm_min = minute;
-  local.tm_hour = hour;
-  local.tm_mday = day;
-  local.tm_mon = 4;     // May
-  local.tm_year = 116;  // 2016
-  local.tm_isdst = -1;  // the zone's rules decide
+  std::tm local = LocalTimeOfMay2016(day, hour, minute, second);
   const __time64_t stamp = _mktime64(&local);
   if (stamp == -1) return kTimeStampFailed;
   value = static_cast<std::int64_t>(stamp);

@@ -24,34 +24,6 @@ constexpr char kUsage[] =
     "  --resource-id N            the version resource's id (default 1, the only one\n"
     "                             Windows reads)\n";
 
-// A decimal number no larger than limit, digits only.
-bool ParseNumber(std::string_view text, std::uint64_t limit, std::uint64_t& value) {
-  if (text.empty() || text.size() > 10) return false;
-  std::uint64_t result = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (result > limit) return false;
-  value = result;
-  return true;
-}
-
-bool ParseVersion(std::string_view text, orv::FileVersion4& version) {
-  std::int32_t parts[4] = {};
-  for (int i = 0; i < 4; ++i) {
-    const std::size_t dot = i < 3 ? text.find('.') : text.size();
-    std::uint64_t part = 0;
-    if (dot == std::string_view::npos || !ParseNumber(text.substr(0, dot), 0xFFFF, part)) {
-      return false;
-    }
-    parts[i] = static_cast<std::int32_t>(part);
-    text.remove_prefix(i < 3 ? dot + 1 : dot);
-  }
-  version = orv::FileVersion4{parts[0], parts[1], parts[2], parts[3]};
-  return true;
-}
-
 int Fail(const std::string& message) {
   std::fprintf(stderr, "pegen: %s\n", message.c_str());
   return 2;
@@ -83,23 +55,23 @@ int main(int argc, char** argv) {
       const std::string_view value = argv[++i];
       std::uint64_t number = 0;
       if (arg == "--version") {
-        if (!ParseVersion(value, spec.fileVersion)) {
+        if (!orv::ParseFileVersion(value, spec.fileVersion)) {
           return Fail("bad version '" + std::string(value) + "' (want A.B.C.D, each 0-65535)");
         }
         versionGiven = true;
       } else if (arg == "--product-version") {
-        if (!ParseVersion(value, spec.productVersion)) {
+        if (!orv::ParseFileVersion(value, spec.productVersion)) {
           return Fail("bad product version '" + std::string(value) +
                       "' (want A.B.C.D, each 0-65535)");
         }
         productGiven = true;
       } else if (arg == "--size") {
-        if (!ParseNumber(value, 0xFFFFFFFFu, number) || number == 0) {
+        if (!orv::ParseDecimal(value, 0xFFFFFFFFu, number) || number == 0) {
           return Fail("bad size '" + std::string(value) + "' (want 1-4294967295 bytes)");
         }
         spec.size = static_cast<std::uint32_t>(number);
       } else {
-        if (!ParseNumber(value, 0xFFFF, number) || number == 0) {
+        if (!orv::ParseDecimal(value, 0xFFFF, number) || number == 0) {
           return Fail("bad resource id '" + std::string(value) + "' (want 1-65535)");
         }
         spec.versionResourceId = static_cast<std::uint16_t>(number);
