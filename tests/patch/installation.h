@@ -32,9 +32,10 @@ class Installation {
   // launcher at 4.1.52.1.
   Installation();
 
-  String host;   // the host's installation folder
-  String addin;  // host + "\Pellmark"
-  String temp;   // the private temporary folder
+  const String& root() const { return root_.path(); }  // everything lives below
+  String host;                                         // the host's installation folder
+  String addin;                                        // host + "\Pellmark"
+  String temp;                                         // the private temporary folder
 
   void SetRegistryPath(std::string_view value);  // the raw "Path" value
   void RemoveRegistryPath();

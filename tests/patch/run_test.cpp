@@ -26,7 +26,7 @@ class Run : public ::testing::Test {
   // The calls of the run so far, for failure messages.
   std::string Calls() const {
     std::string out;
-    for (Op op : fault.Trace()) out += std::string(test::Name(op)) + " ";
+    for (const test::Call& call : fault.Trace()) out += std::string(test::Name(call.op)) + " ";
     return out;
   }
   // The run ended as expected with the add-in folder as it was.

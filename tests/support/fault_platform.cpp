@@ -1,11 +1,31 @@
 #include "tests/support/fault_platform.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/test_support.h"
+
 namespace orv::test {
 
 namespace {
 
 FaultPlatform& Self(const Platform& record) {
   return *static_cast<FaultPlatform*>(record.context);
+}
+
+// What an interrupted recursive copy or delete leaves: every second file of
+// the tree (in name order) gone, the rest in place.
+void RemoveEverySecondFile(const char16_t* folder) {
+  namespace fs = std::filesystem;
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(FsPath(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    if (it->is_regular_file(ec)) files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  for (std::size_t i = 0; i < files.size(); i += 2) fs::remove(files[i], ec);
 }
 
 }  // namespace
@@ -26,36 +46,43 @@ FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) 
   r.context = this;
   r.FileExists = [](const Platform& s, const char16_t* path) {
     auto& f = Self(s);
-    return f.Enter(Op::FileExists) ? 0 : f.real().FileExists(f.real(), path);
+    return f.Enter(Op::FileExists, path) ? 0 : f.real().FileExists(f.real(), path);
   };
   r.FolderExists = [](const Platform& s, const char16_t* path) {
     auto& f = Self(s);
-    return f.Enter(Op::FolderExists) ? 0 : f.real().FolderExists(f.real(), path);
+    return f.Enter(Op::FolderExists, path) ? 0 : f.real().FolderExists(f.real(), path);
   };
   r.ProbeFolderWritable = [](const Platform& s, const char16_t* path) {
     auto& f = Self(s);
-    return f.Enter(Op::ProbeFolderWritable) ? -2 : f.real().ProbeFolderWritable(f.real(), path);
+    return f.Enter(Op::ProbeFolderWritable, path) ? -2
+                                                  : f.real().ProbeFolderWritable(f.real(), path);
   };
   r.ShellDelete = [](const Platform& s, const char16_t* path) {
     auto& f = Self(s);
-    return f.Enter(Op::ShellDelete) ? 0 : f.real().ShellDelete(f.real(), path);
+    if (!f.Enter(Op::ShellDelete, path)) return f.real().ShellDelete(f.real(), path);
+    if (f.PartialEffects()) RemoveEverySecondFile(path);
+    return 0;
   };
   r.ShellCopy = [](const Platform& s, const char16_t* from, const char16_t* to) {
     auto& f = Self(s);
-    return f.Enter(Op::ShellCopy) ? 0 : f.real().ShellCopy(f.real(), from, to);
+    if (!f.Enter(Op::ShellCopy, from, to)) return f.real().ShellCopy(f.real(), from, to);
+    if (f.PartialEffects() && f.real().ShellCopy(f.real(), from, to) == 1) {
+      RemoveEverySecondFile(to);
+    }
+    return 0;
   };
   r.ShellRename = [](const Platform& s, const char16_t* from, const char16_t* to) {
     auto& f = Self(s);
-    return f.Enter(Op::ShellRename) ? 0 : f.real().ShellRename(f.real(), from, to);
+    return f.Enter(Op::ShellRename, from, to) ? 0 : f.real().ShellRename(f.real(), from, to);
   };
   r.ReadFileVersion = [](const Platform& s, const char16_t* path, FileVersion4& v) {
     auto& f = Self(s);
-    return f.Enter(Op::ReadFileVersion) ? 0 : f.real().ReadFileVersion(f.real(), path, v);
+    return f.Enter(Op::ReadFileVersion, path) ? 0 : f.real().ReadFileVersion(f.real(), path, v);
   };
   r.ReadRegistryValue = [](const Platform& s, const char16_t* key, RegistryValueRequest& q) {
     auto& f = Self(s);
-    return f.Enter(Op::ReadRegistryValue) ? kErrorAccessDenied
-                                          : f.real().ReadRegistryValue(f.real(), key, q);
+    return f.Enter(Op::ReadRegistryValue, key) ? kErrorAccessDenied
+                                               : f.real().ReadRegistryValue(f.real(), key, q);
   };
   r.MakeLocalTimeStamp = [](const Platform& s, std::int32_t d, std::int32_t h, std::int32_t m,
                             std::int32_t sec, std::int64_t& value) {
@@ -70,11 +97,12 @@ FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) 
   };
   r.MakeFolder = [](const Platform& s, const char16_t* path) {
     auto& f = Self(s);
-    return f.Enter(Op::MakeFolder) ? 0 : f.real().MakeFolder(f.real(), path);
+    return f.Enter(Op::MakeFolder, path) ? 0 : f.real().MakeFolder(f.real(), path);
   };
   r.OpenFileForWrite = [](const Platform& s, const char16_t* path, FileStream*& stream) {
     auto& f = Self(s);
-    return f.Enter(Op::OpenFileForWrite) ? 13 : f.real().OpenFileForWrite(f.real(), path, stream);
+    return f.Enter(Op::OpenFileForWrite, path) ? 13
+                                               : f.real().OpenFileForWrite(f.real(), path, stream);
   };
   r.WriteToFile = [](const Platform& s, FileStream* stream, const void* data, std::size_t size) {
     auto& f = Self(s);
@@ -89,19 +117,25 @@ FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) 
   };
   r.RemoveFile = [](const Platform& s, const char16_t* path) {
     auto& f = Self(s);
-    return f.Enter(Op::RemoveFile) ? 0 : f.real().RemoveFile(f.real(), path);
+    return f.Enter(Op::RemoveFile, path) ? 0 : f.real().RemoveFile(f.real(), path);
   };
   r.CopySingleFile = [](const Platform& s, const char16_t* from, const char16_t* to, bool x) {
     auto& f = Self(s);
-    return f.Enter(Op::CopySingleFile) ? 0 : f.real().CopySingleFile(f.real(), from, to, x);
+    if (!f.Enter(Op::CopySingleFile, from, to)) {
+      return f.real().CopySingleFile(f.real(), from, to, x);
+    }
+    if (f.PartialEffects() && f.real().CopySingleFile(f.real(), from, to, x) != 0) {
+      std::filesystem::resize_file(FsPath(to), std::filesystem::file_size(FsPath(to)) / 2);
+    }
+    return 0;
   };
   r.ReadFileStatus = [](const Platform& s, const char16_t* path, FileStatusRecord& status) {
     auto& f = Self(s);
-    return f.Enter(Op::ReadFileStatus) ? 0 : f.real().ReadFileStatus(f.real(), path, status);
+    return f.Enter(Op::ReadFileStatus, path) ? 0 : f.real().ReadFileStatus(f.real(), path, status);
   };
   r.WriteFileStatus = [](const Platform& s, const char16_t* path, const FileStatusRecord& st) {
     auto& f = Self(s);
-    return f.Enter(Op::WriteFileStatus) ? 0 : f.real().WriteFileStatus(f.real(), path, st);
+    return f.Enter(Op::WriteFileStatus, path) ? 0 : f.real().WriteFileStatus(f.real(), path, st);
   };
   r.FindPayload = [](const Platform& s, int id, const std::uint8_t*& data, std::size_t& size) {
     auto& f = Self(s);
@@ -118,13 +152,14 @@ FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) 
   r.ShowMessage = [](const Platform& s, const char16_t* caption, const char16_t* text,
                      MessageIcon icon) {
     auto& f = Self(s);
-    f.Enter(Op::ShowMessage);
+    f.Enter(Op::ShowMessage, text);
     f.Record(Notice{caption, text, icon});
   };
   r.CreateInstanceGuard = [](const Platform& s, const char16_t* name, bool& exists) {
     auto& f = Self(s);
+    const bool fail = f.Enter(Op::CreateInstanceGuard, name);
     InstanceGuard* guard = f.real().CreateInstanceGuard(f.real(), name, exists);
-    if (f.Enter(Op::CreateInstanceGuard)) exists = true;
+    if (fail) exists = true;
     return guard;
   };
   r.ReleaseInstanceGuard = [](const Platform& s, InstanceGuard* guard) {
@@ -143,15 +178,20 @@ int FaultPlatform::Calls(Op op) const {
   return it == calls_.end() ? 0 : it->second;
 }
 
-bool FaultPlatform::Enter(Op op) {
+bool FaultPlatform::Enter(Op op, const char16_t* path, const char16_t* to) {
+  const int index = static_cast<int>(trace_.size());
+  if (index == crashBefore_) std::_Exit(kCrashExitCode);
   const int call = ++calls_[op];
-  trace_.push_back(op);
+  Call& record = trace_.emplace_back(Call{op, path != nullptr ? path : u"", false});
+  if (to != nullptr) record.path.append(u" -> ").append(to);
+  record.failed = failFrom_ >= 0 && index >= failFrom_;
   const auto it = failures_.find(op);
-  if (it == failures_.end()) return false;
-  for (const auto& [first, count] : it->second) {
-    if (call >= first && call - first < count) return true;
+  if (it != failures_.end()) {
+    for (const auto& [first, count] : it->second) {
+      if (call >= first && call - first < count) record.failed = true;
+    }
   }
-  return false;
+  return record.failed;
 }
 
 }  // namespace orv::test

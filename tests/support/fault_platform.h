@@ -40,6 +40,14 @@ enum class Op {
 
 const char* Name(Op op);
 
+// One call through the record: the operation, the path or paths it was given
+// ("from -> to" for copies and renames), and whether it was made to fail.
+struct Call {
+  Op op;
+  String path;
+  bool failed = false;
+};
+
 struct Notice {
   String caption;
   String text;
@@ -58,14 +66,26 @@ class FaultPlatform {
   void Fail(Op op, int first, int count = 1);
   // Every call of op fails.
   void FailAlways(Op op) { Fail(op, 1, 1 << 30); }
+  // Every call from the index-th on (counted from 0 over all operations)
+  // fails, whatever its operation.
+  void FailFrom(int index) { failFrom_ = index; }
+  // A failed shell copy or delete really does part of its work first, and a
+  // failed single-file copy leaves half the file, as an interrupted one may.
+  void SetPartialEffects(bool partial) { partial_ = partial; }
+  bool PartialEffects() const { return partial_; }
+  // The process ends at once, with kCrashExitCode, just before the index-th
+  // call (counted from 0) would be made: a power cut or a killed process.
+  void CrashBefore(int index) { crashBefore_ = index; }
+  static constexpr int kCrashExitCode = 86;
 
   int Calls(Op op) const;
-  const std::vector<Op>& Trace() const { return trace_; }
+  const std::vector<Call>& Trace() const { return trace_; }
   const std::vector<Notice>& Notices() const { return notices_; }
 
   // For the wrapped record's functions.
   const Platform& real() const { return real_; }
-  bool Enter(Op op);  // counts the call; true when it must fail
+  // Counts and records the call; true when it must fail.
+  bool Enter(Op op, const char16_t* path = nullptr, const char16_t* to = nullptr);
   void Record(Notice notice) { notices_.push_back(std::move(notice)); }
 
  private:
@@ -73,7 +93,10 @@ class FaultPlatform {
   Platform record_;
   std::map<Op, int> calls_;
   std::map<Op, std::vector<std::pair<int, int>>> failures_;
-  std::vector<Op> trace_;
+  std::vector<Call> trace_;
+  int failFrom_ = -1;
+  int crashBefore_ = -1;
+  bool partial_ = false;
   std::vector<Notice> notices_;
 };
 

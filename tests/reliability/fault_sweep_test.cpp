@@ -1,0 +1,108 @@
+// Every call of a clean run failed in turn: once, twenty times in a row (its
+// retries exhausted), and for good from that call on; the shell's copies and
+// deletes also with part of their work done. After each run the add-in must
+// be whole, the outcome one that a fault at that point may end in, and no
+// work folder may be left unless removing it was among the failed calls.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tests/reliability/judge.h"
+
+namespace orv {
+namespace {
+
+using test::Call;
+using test::FaultPlatform;
+using test::Op;
+using test::Scene;
+
+enum class Mode { Once, Twenty, FromHereOn };
+
+const char* Name(Mode mode) {
+  switch (mode) {
+    case Mode::Once:
+      return "once";
+    case Mode::Twenty:
+      return "20 times";
+    case Mode::FromHereOn:
+      return "from here on";
+  }
+  return "?";
+}
+
+bool HasPartialForm(Op op) {
+  return op == Op::ShellCopy || op == Op::ShellDelete || op == Op::CopySingleFile;
+}
+
+// The ordinal (from 1) of call index among the calls of its own operation.
+int OrdinalOf(const std::vector<Call>& trace, int index) {
+  int ordinal = 0;
+  for (int i = 0; i <= index; ++i) ordinal += trace[i].op == trace[index].op;
+  return ordinal;
+}
+
+TEST(FaultSweep, EveryCallFailedInTurnLeavesTheAddinWhole) {
+  const test::Baseline& base = test::TheBaseline();
+  int cases = 0;
+  long long calls = 0;
+  std::vector<std::string> breaches;
+  for (int index = 0; index < static_cast<int>(base.trace.size()); ++index) {
+    const Op op = base.trace[index].op;
+    for (const bool partial : {false, true}) {
+      if (partial && !HasPartialForm(op)) continue;
+      for (const Mode mode : {Mode::Once, Mode::Twenty, Mode::FromHereOn}) {
+        Scene scene;
+        FaultPlatform fault(SystemPlatform());
+        fault.SetPartialEffects(partial);
+        if (mode == Mode::FromHereOn) {
+          fault.FailFrom(index);
+        } else {
+          fault.Fail(op, OrdinalOf(base.trace, index), mode == Mode::Once ? 1 : 20);
+        }
+        const test::ProgramResult result = test::RunProgram(fault);
+        ++cases;
+        calls += static_cast<long long>(fault.Trace().size());
+        for (const std::string& breach : test::Judge(scene, fault, result, index)) {
+          breaches.push_back("call " + std::to_string(index) + " " + test::Name(op) + " failed " +
+                             Name(mode) + (partial ? " (partly done)" : "") + ": " + breach);
+        }
+      }
+    }
+  }
+  std::printf("fault sweep: %d cases, %lld calls, %zu violations\n", cases, calls, breaches.size());
+  std::string shown;
+  for (std::size_t i = 0; i < breaches.size() && i < 30; ++i) shown += breaches[i] + "\n";
+  EXPECT_TRUE(breaches.empty()) << shown;
+}
+
+// The judge itself must see a breach when there is one, or the sweep proves
+// nothing.
+TEST(FaultSweep, JudgeSeesLostFilesLeftoversAndFalseSuccess) {
+  const int lastCall = static_cast<int>(test::TheBaseline().trace.size()) - 1;
+  Scene scene;
+  FaultPlatform fault(SystemPlatform());
+  test::ProgramResult failed{1603, PatchOutcome::Failed};
+
+  EXPECT_TRUE(test::Judge(scene, fault, failed, 1).empty()) << "an untouched failure is fine";
+
+  test::MakeFolders(scene.install.addin + u"_CPY");
+  test::WriteBytes(scene.install.addin + u"_CPY\\x", "left");
+  EXPECT_EQ(test::Judge(scene, fault, failed, 1).size(), 1u);
+  std::filesystem::remove_all(test::FsPath(scene.install.addin + u"_CPY"));
+
+  std::filesystem::remove(test::FsPath(scene.install.AddinFile(3)));
+  EXPECT_FALSE(test::Judge(scene, fault, failed, 1).empty());
+
+  test::ProgramResult succeeded{0, PatchOutcome::Succeeded};
+  EXPECT_FALSE(test::Judge(scene, fault, succeeded, lastCall).empty()) << "old folder in place";
+
+  test::ProgramResult notNeeded{0, PatchOutcome::NotNeeded};
+  EXPECT_FALSE(test::Judge(scene, fault, notNeeded, lastCall).empty());
+
+  test::WriteBytes(scene.install.root() + u"\\hklm\\stray", "x");
+  EXPECT_FALSE(test::Judge(scene, fault, test::ProgramResult{1603, std::nullopt}, 1).empty());
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,227 @@
+#include "tests/reliability/judge.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "app/update_app.h"
+
+namespace orv::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr PatchOutcome kShownOutcomes[] = {PatchOutcome::NotNeeded, PatchOutcome::HostTooOld,
+                                           PatchOutcome::Failed, PatchOutcome::Succeeded};
+
+bool SamePath(StringView a, StringView b) {
+  return FsPath(a).lexically_normal() == FsPath(b).lexically_normal();
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The lines of a tree description, less those that start with any prefix.
+std::string WithoutLines(const std::string& tree, const std::vector<std::string>& prefixes) {
+  std::istringstream in(tree);
+  std::string out;
+  for (std::string line; std::getline(in, line);) {
+    const bool dropped = std::any_of(prefixes.begin(), prefixes.end(),
+                                     [&](const std::string& p) { return StartsWith(line, p); });
+    if (!dropped) out += line + "\n";
+  }
+  return out;
+}
+
+// The rollback (the old folder renamed back from "_BAK") was tried and every
+// attempt failed: the one state allowed to leave no add-in folder.
+bool RollbackFailedThroughout(const Scene& scene, const FaultPlatform& fault) {
+  const String rollback = scene.Backup() + u" -> " + scene.install.addin;
+  int failed = 0;
+  for (const Call& call : fault.Trace()) {
+    if (call.op != Op::ShellRename || call.path != rollback) continue;
+    if (!call.failed) return false;
+    ++failed;
+  }
+  return failed == manifest::kAttempts;
+}
+
+bool DeleteFailed(const FaultPlatform& fault, StringView folder) {
+  return std::any_of(fault.Trace().begin(), fault.Trace().end(), [&](const Call& call) {
+    return call.op == Op::ShellDelete && call.failed && SamePath(call.path, folder);
+  });
+}
+
+std::vector<PatchOutcome> Allowed(const Baseline& base, int faultIndex) {
+  switch (base.StageOf(faultIndex)) {
+    case Stage::Guard:
+      return {PatchOutcome::AlreadyRunning};
+    case Stage::Eligibility: {
+      // Only a host that cannot be found reads as "no need"; every other
+      // fault there fails or, when it only makes a file look older, patches.
+      const Op op = base.trace[faultIndex].op;
+      if (op == Op::ReadRegistryValue || op == Op::FolderExists) {
+        return {PatchOutcome::NotNeeded, PatchOutcome::Failed, PatchOutcome::Succeeded};
+      }
+      return {PatchOutcome::Failed, PatchOutcome::Succeeded};
+    }
+    case Stage::Work:
+      return {PatchOutcome::Failed, PatchOutcome::Succeeded};
+    case Stage::AfterSwap:
+      return {PatchOutcome::Succeeded};
+  }
+  return {};
+}
+
+}  // namespace
+
+ProgramResult RunProgram(FaultPlatform& fault) {
+  ProgramResult result;
+  {
+    COrvantoUpdateApp app(fault.platform());
+    result.exitCode = RunApplication();
+  }
+  const std::vector<Notice>& notices = fault.Notices();
+  if (notices.empty()) result.outcome = PatchOutcome::AlreadyRunning;
+  if (notices.size() != 1 || notices[0].caption != manifest::kCaption) return result;
+  for (const PatchOutcome outcome : kShownOutcomes) {
+    const OutcomeMessage message = MessageFor(outcome);
+    if (notices[0].text == message.text && notices[0].icon == message.icon) {
+      result.outcome = outcome;
+    }
+  }
+  return result;
+}
+
+const char* Name(PatchOutcome outcome) {
+  switch (outcome) {
+    case PatchOutcome::AlreadyRunning:
+      return "AlreadyRunning";
+    case PatchOutcome::NotNeeded:
+      return "NotNeeded";
+    case PatchOutcome::HostTooOld:
+      return "HostTooOld";
+    case PatchOutcome::Failed:
+      return "Failed";
+    case PatchOutcome::Succeeded:
+      return "Succeeded";
+  }
+  return "?";
+}
+
+Stage Baseline::StageOf(int index) const {
+  if (trace[index].op == Op::CreateInstanceGuard) return Stage::Guard;
+  if (index < firstStagingCall) return Stage::Eligibility;
+  return index > moveInCall ? Stage::AfterSwap : Stage::Work;
+}
+
+const Baseline& TheBaseline() {
+  static const Baseline base = [] {
+    Baseline b;
+    Scene scene;
+    FaultPlatform fault(SystemPlatform());
+    const ProgramResult result = RunProgram(fault);
+    if (result.outcome != PatchOutcome::Succeeded) {
+      // Nothing to sweep: say why, loudly.
+      std::fprintf(stderr, "the clean run did not succeed (exit code %d, %zu notices)\n",
+                   result.exitCode, fault.Notices().size());
+      for (const Call& c : fault.Trace()) {
+        std::fprintf(stderr, "%s %s\n", test::Name(c.op), ToUtf8(c.path).c_str());
+      }
+      std::abort();
+    }
+    b.trace = fault.Trace();
+    b.root = scene.install.root();
+    b.newAddin = DescribeTree(scene.install.addin);
+    std::vector<std::string> libraries;
+    for (const auto& library : manifest::kLibraries) libraries.push_back(ToUtf8(library.fileName));
+    b.payload = WithoutLines(b.newAddin, libraries);
+    for (int i = static_cast<int>(b.trace.size()) - 1; i >= 0; --i) {
+      if (b.trace[i].op == Op::TempFolder) b.firstStagingCall = i;
+      if (b.trace[i].op == Op::ShellRename && b.moveInCall == 0) b.moveInCall = i;
+    }
+    return b;
+  }();
+  return base;
+}
+
+Scene::Scene() : oldAddin(DescribeTree(install.addin)), outside(Outside()) {}
+
+std::string Scene::Classify(StringView folder) const {
+  if (!Exists(folder)) return "absent";
+  const std::string tree = DescribeTree(folder);
+  if (tree == oldAddin) return "old";
+  const Baseline& base = TheBaseline();
+  if (tree == base.newAddin) return "new";
+  if (tree == base.payload) return "payload";
+  return "partial";
+}
+
+std::vector<String> Scene::WorkFolders() const {
+  std::vector<String> folders;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(FsPath(install.host), ec)) {
+    const String name = FromFs(entry.path().filename());
+    if (u"\\" + name == manifest::kAddinName || u"\\" + name == manifest::kLauncherName) continue;
+    folders.push_back(JoinPath(install.host, name));
+  }
+  std::sort(folders.begin(), folders.end());
+  if (Exists(install.Staging())) folders.push_back(install.Staging());
+  return folders;
+}
+
+std::string Scene::Outside() const {
+  return WithoutLines(DescribeTree(install.root()), {"tmp/", "Program Files/Orvanto/Pellmark"});
+}
+
+String Scene::Relative(StringView path) const {
+  const fs::path relative = FsPath(path).lexically_relative(FsPath(install.root()));
+  return FromUtf8(relative.generic_string());
+}
+
+std::string Scene::Describe() const {
+  std::string text = "Pellmark " + Classify(install.addin);
+  for (const String& folder : WorkFolders()) {
+    text += ", " + FsPath(folder).filename().string() + " " + Classify(folder);
+  }
+  return text;
+}
+
+std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
+                               const ProgramResult& result, int faultIndex) {
+  std::vector<std::string> breaches;
+  if (!result.outcome) {
+    breaches.push_back("not exactly one notice of a known outcome");
+    return breaches;
+  }
+  const PatchOutcome outcome = *result.outcome;
+  const std::vector<PatchOutcome> allowed = Allowed(TheBaseline(), faultIndex);
+  if (std::find(allowed.begin(), allowed.end(), outcome) == allowed.end()) {
+    breaches.push_back(std::string("outcome ") + Name(outcome) + " cannot follow a fault here");
+  }
+  if (result.exitCode != ExitCodeFor(outcome)) {
+    breaches.push_back("exit code " + std::to_string(result.exitCode) + " for " + Name(outcome));
+  }
+
+  const std::string addin = scene.Classify(scene.install.addin);
+  const bool rolledBackInVain = outcome == PatchOutcome::Failed && addin == "absent" &&
+                                scene.Classify(scene.Backup()) == "old" &&
+                                RollbackFailedThroughout(scene, fault);
+  if (outcome == PatchOutcome::Succeeded ? addin != "new" : addin != "old" && !rolledBackInVain) {
+    breaches.push_back(std::string(Name(outcome)) + " left the add-in folder " + addin);
+  }
+  for (const String& folder : scene.WorkFolders()) {
+    const bool backupKept = rolledBackInVain && SamePath(folder, scene.Backup());
+    if (!backupKept && !DeleteFailed(fault, folder)) {
+      breaches.push_back("left behind: " + ToUtf8(scene.Relative(folder)));
+    }
+  }
+  if (scene.Outside() != scene.outside) breaches.push_back("something outside was changed");
+  return breaches;
+}
+
+}  // namespace orv::test

@@ -1,0 +1,66 @@
+// What the reliability checks share: running the whole program in this
+// process through a fault layer, a clean run to compare against, and the
+// judge of what a run (or a crash) left behind.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "patch/outcome.h"
+#include "tests/patch/installation.h"
+#include "tests/support/fault_platform.h"
+
+namespace orv::test {
+
+// The whole program once: guard, run, exit code.
+struct ProgramResult {
+  int exitCode = 0;
+  // AlreadyRunning when no notice was shown; none when the notices do not
+  // name exactly one outcome.
+  std::optional<PatchOutcome> outcome;
+};
+ProgramResult RunProgram(FaultPlatform& fault);
+const char* Name(PatchOutcome outcome);
+
+// Where in the run a call falls, which bounds what a fault there may end in.
+enum class Stage { Guard, Eligibility, Work, AfterSwap };
+
+// A clean run on a fresh installation: its calls and the add-in it leaves.
+struct Baseline {
+  std::vector<Call> trace;
+  String root;           // the clean run's installation folder, gone since
+  std::string newAddin;  // the add-in folder after success
+  std::string payload;   // the same without the carried-over libraries
+  int firstStagingCall = 0;
+  int moveInCall = 0;  // the rename that puts the new folder in place
+  Stage StageOf(int index) const;
+};
+const Baseline& TheBaseline();
+
+// A fresh installation and what it looked like before the run.
+class Scene {
+ public:
+  Scene();
+  Installation install;
+  std::string oldAddin;
+  std::string outside;  // everything but the add-in's siblings and the temp folder
+
+  String Backup() const { return install.addin + manifest::kBackupSuffix; }
+  // "absent", "old", "new", "payload" (the 25 files only) or "partial".
+  std::string Classify(StringView folder) const;
+  // Everything beside the add-in folder and in the temp folder that a run
+  // may have made: "_CPY" and "_BAK" folders and the staging folder.
+  std::vector<String> WorkFolders() const;
+  std::string Outside() const;
+  // The state in a few words, paths relative to the installation.
+  std::string Describe() const;
+  String Relative(StringView path) const;
+};
+
+// Every breach of the promise by a run that ended with result, whose first
+// fault was made at call faultIndex of the clean run.
+std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
+                               const ProgramResult& result, int faultIndex);
+
+}  // namespace orv::test
