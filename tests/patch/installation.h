@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "patch/manifest.h"
 #include "tests/support/test_support.h"
@@ -36,6 +37,11 @@ class Installation {
   String addin;  // host + "\Pellmark"
   String temp;   // the private temporary folder
 
+  // The folder everything above lives in.
+  const String& root() const { return root_.path(); }
+  // Moves the host folder, launcher and add-in with it, to another path below
+  // root() (its parents are made) and points the registry at it.
+  void MoveHost(const String& to);
   void SetRegistryPath(std::string_view value);  // the raw "Path" value
   void RemoveRegistryPath();
   void WriteLauncher(const pegen::PeImageSpec& spec);
@@ -48,6 +54,8 @@ class Installation {
   std::string Snapshot() const { return DescribeTree(addin); }
   // What the add-in folder must look like after a successful run.
   void ExpectPatched() const;
+  // The names in the host folder, sorted.
+  std::vector<std::string> HostEntries() const;
   // Nothing but the add-in's own folder beside it, and no staging folder.
   void ExpectNoWorkFolders() const;
 
