@@ -75,9 +75,13 @@ int FileExists(const Platform&, const char16_t* path) {
     ::close(fd);
     return 1;
   }
+  const int error = errno;
   // Only "no such file" and "no such path" mean absent; a file that exists
-  // but cannot be opened is present.
-  return (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) ? 0 : 1;
+  // but cannot be opened is present, and so is a link whose target is gone:
+  // its name is taken all the same, and nothing may be copied onto it or
+  // remove it as if it were free.
+  if (error == ENOENT) return Exists(native) ? 1 : 0;
+  return (error == ENOTDIR || error == ENAMETOOLONG) ? 0 : 1;
 }
 
 int FolderExists(const Platform&, const char16_t* path) {

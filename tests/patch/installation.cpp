@@ -57,6 +57,16 @@ void Installation::SetRegistryPath(std::string_view value) {
   WriteBytes(registryKey_ + u"\\Path", value);
 }
 
+void Installation::MoveHost(const String& to) {
+  String parent = to;
+  CutAtLastBackslash(parent);
+  MakeFolders(parent);
+  fs::rename(FsPath(host), FsPath(to));
+  host = to;
+  addin = host + manifest::kAddinName;
+  SetRegistryPath(ToUtf8(host));
+}
+
 void Installation::RemoveRegistryPath() {
   fs::remove(FsPath(registryKey_ + u"\\Path"));
 }
@@ -108,13 +118,17 @@ void Installation::ExpectPatched() const {
   }
 }
 
-void Installation::ExpectNoWorkFolders() const {
+std::vector<std::string> Installation::HostEntries() const {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(FsPath(host))) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"Pellmark", "Quenbrite.exe"}));
+  return names;
+}
+
+void Installation::ExpectNoWorkFolders() const {
+  EXPECT_EQ(HostEntries(), (std::vector<std::string>{"Pellmark", "Quenbrite.exe"}));
   EXPECT_FALSE(Exists(Staging()));
 }
 

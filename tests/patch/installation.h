@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "patch/manifest.h"
 #include "tests/support/test_support.h"
@@ -32,11 +33,15 @@ class Installation {
   // launcher at 4.1.52.1.
   Installation();
 
-  const String& root() const { return root_.path(); }  // everything lives below
-  String host;                                         // the host's installation folder
-  String addin;                                        // host + "\Pellmark"
-  String temp;                                         // the private temporary folder
+  String host;   // the host's installation folder
+  String addin;  // host + "\Pellmark"
+  String temp;   // the private temporary folder
 
+  // The folder everything above lives in.
+  const String& root() const { return root_.path(); }
+  // Moves the host folder, launcher and add-in with it, to another path below
+  // root() (its parents are made) and points the registry at it.
+  void MoveHost(const String& to);
   void SetRegistryPath(std::string_view value);  // the raw "Path" value
   void RemoveRegistryPath();
   void WriteLauncher(const pegen::PeImageSpec& spec);
@@ -49,6 +54,8 @@ class Installation {
   std::string Snapshot() const { return DescribeTree(addin); }
   // What the add-in folder must look like after a successful run.
   void ExpectPatched() const;
+  // The names in the host folder, sorted.
+  std::vector<std::string> HostEntries() const;
   // Nothing but the add-in's own folder beside it, and no staging folder.
   void ExpectNoWorkFolders() const;
 

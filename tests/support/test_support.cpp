@@ -130,6 +130,8 @@ std::string DescribeTree(StringView folder) {
       line += " -> " + fs::read_symlink(it->path(), ec).generic_string();
     } else if (it->is_directory()) {
       line += "/";
+    } else if (!it->is_regular_file()) {
+      line += " (special file)";  // a FIFO is never opened: reading it would wait for a writer
     } else {
       const std::string bytes = ReadBytes(full);
       // Appended piece by piece: "literal" + std::string&& trips GCC 12's

@@ -1,0 +1,469 @@
+// Hostile and odd input for the whole run against real folders: registry
+// values, paths at every length limit, symbolic links, permissions, and files
+// that are no programs. Every case ends with its notice and exit code, the old
+// add-in whole or the new one complete, and nothing outside it touched.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "app/update_app.h"
+#include "patch/stages.h"
+#include "tests/patch/installation.h"
+#include "tests/support/fault_platform.h"
+
+namespace orv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FaultPlatform;
+using test::Installation;
+using test::Op;
+using test::V;
+using Names = std::vector<std::string>;
+
+constexpr auto kSucceeded = PatchOutcome::Succeeded;
+constexpr auto kNotNeeded = PatchOutcome::NotNeeded;
+constexpr auto kFailed = PatchOutcome::Failed;
+constexpr auto kTooOld = PatchOutcome::HostTooOld;
+
+// One run through the application object: the exit code and the one notice
+// must both be the outcome's.
+void ExpectRun(FaultPlatform& fault, PatchOutcome outcome) {
+  int exitCode = -1;
+  {
+    COrvantoUpdateApp app(fault.platform());
+    exitCode = RunApplication();
+  }
+  EXPECT_EQ(exitCode, ExitCodeFor(outcome));
+  ASSERT_EQ(fault.Notices().size(), 1u);
+  EXPECT_EQ(fault.Notices()[0].text, String(MessageFor(outcome).text));
+  EXPECT_EQ(fault.Notices()[0].icon, MessageFor(outcome).icon);
+}
+
+// After a success the new add-in is complete and a second run finds it so;
+// after anything else the old add-in is as it was and nothing lies beside it.
+void ExpectAftermath(const Installation& install, PatchOutcome outcome, const std::string& before) {
+  if (outcome == kSucceeded) {
+    install.ExpectPatched();
+    FaultPlatform second(SystemPlatform());
+    ExpectRun(second, kNotNeeded);
+  } else {
+    EXPECT_EQ(install.Snapshot(), before);
+  }
+  install.ExpectNoWorkFolders();
+}
+
+// A path of exactly length UTF-16 units: base and ASCII components short
+// enough for any file system.
+String PathOfLength(String path, std::size_t length) {
+  EXPECT_LE(path.size() + 2, length);
+  while (path.size() < length) {
+    const std::size_t rest = length - path.size();
+    path += u"\\" + String(rest > 200 ? 150 : rest - 1, u'd');
+  }
+  return path;
+}
+
+class ScopedDirectory {
+ public:
+  explicit ScopedDirectory(const String& to) : old_(fs::current_path()) {
+    fs::current_path(test::FsPath(to));
+  }
+  ~ScopedDirectory() { fs::current_path(old_); }
+  ScopedDirectory(const ScopedDirectory&) = delete;
+  ScopedDirectory& operator=(const ScopedDirectory&) = delete;
+
+ private:
+  fs::path old_;
+};
+
+// Files in a program's place that carry no readable version.
+enum class Odd { Folder, Empty, Truncated, HeaderOnly, Fifo, DanglingLink, Missing };
+
+void MakeOdd(const String& path, Odd kind) {
+  const fs::path native = test::FsPath(path);
+  if (kind == Odd::Truncated || kind == Odd::HeaderOnly) {
+    fs::resize_file(native, kind == Odd::Truncated ? fs::file_size(native) / 2 : 64);
+    return;
+  }
+  fs::remove(native);
+  if (kind == Odd::Folder) fs::create_directory(native);
+  if (kind == Odd::Empty) test::WriteBytes(path, "");
+  if (kind == Odd::Fifo) {
+    ASSERT_EQ(::mkfifo(native.c_str(), 0644), 0);
+  }
+  if (kind == Odd::DanglingLink) fs::create_symlink(native.string() + ".gone", native);
+}
+
+const char* Name(Odd kind) {
+  static const char* const names[] = {"folder", "empty",         "truncated", "header only",
+                                      "FIFO",   "dangling link", "missing"};
+  return names[static_cast<int>(kind)];
+}
+
+TEST(Hostile, RegistryPathValues) {
+  using Value = std::function<std::string(Installation&)>;
+  const Value relative = [](Installation&) { return std::string("Program Files\\Orvanto"); };
+  const struct {
+    const char* label;
+    Value value;
+    bool fromRoot;  // run with the installation's root as the current directory
+    PatchOutcome outcome;
+  } cases[] = {
+      {"relative, from the folder it is relative to", relative, true, kSucceeded},
+      {"relative, from elsewhere", relative, false, kNotNeeded},
+      {"two trailing backslashes", [](Installation& i) { return ToUtf8(i.host) + "\\\\"; }, false,
+       kSucceeded},
+      {"dot segments", [](Installation& i) { return ToUtf8(i.host) + "\\..\\Orvanto"; }, false,
+       kSucceeded},
+      {"spaces and non-ASCII",
+       [](Installation& i) {
+         i.MoveHost(i.root() + u"\\Pr\u00F6gram F\u00EFles\\\u00D8rvanto \u6771\u4EAC \U0001D11E");
+         return ToUtf8(i.host);
+       },
+       false, kSucceeded},
+      {"quoted", [](Installation& i) { return "\"" + ToUtf8(i.host) + "\""; }, false, kNotNeeded},
+      {"a list of folders", [](Installation& i) { return ToUtf8(i.host + u";" + i.temp); }, false,
+       kNotNeeded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Installation install;
+    install.SetRegistryPath(c.value(install));
+    const std::string before = install.Snapshot();
+    const ScopedDirectory cwd(c.fromRoot ? install.root() : install.temp);
+    FaultPlatform fault(SystemPlatform());
+    ExpectRun(fault, c.outcome);
+    ExpectAftermath(install, c.outcome, before);
+  }
+}
+
+TEST(Hostile, HostPathLengthLimits) {
+  // H is the host folder's length in UTF-16 units. The deepest add-in file
+  // ("\Pellmark\zh-CHS\Pellmark35.resources.dll", 41 more) fits 259 up to
+  // H = 218; the launcher path (14 more) up to 245; the registry's 520 bytes
+  // hold 259 units and the NUL.
+  const struct {
+    std::size_t length;
+    const char16_t* base;  // below the installation's root
+    FileVersion4 launcher;
+    PatchOutcome outcome;
+  } cases[] = {
+      {218, u"\\host", V(4, 1, 52, 1), kSucceeded},
+      {218, u"\\h\u00F6st \U0001D11E\u6771", V(4, 1, 52, 1), kSucceeded},  // units, not bytes
+      {219, u"\\host", V(4, 1, 52, 1), kFailed},
+      {245, u"\\host", V(4, 1, 52, 0), kTooOld},  // the launcher is read
+      {246, u"\\host", V(4, 1, 52, 0), kFailed},  // it cannot be named
+      {259, u"\\host", V(4, 1, 52, 1), kFailed},
+      {260, u"\\host", V(4, 1, 52, 1), kNotNeeded},  // the value does not fit: no host
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "host of " << c.length << " units under " << ToUtf8(c.base));
+    Installation install;
+    install.MoveHost(PathOfLength(install.root() + c.base, c.length));
+    ASSERT_EQ(install.host.size(), c.length);
+    pegen::PeImageSpec launcher;
+    launcher.executable = true;
+    launcher.fileVersion = c.launcher;
+    install.WriteLauncher(launcher);
+    const std::string before = install.Snapshot();
+    FaultPlatform fault(SystemPlatform());
+    ExpectRun(fault, c.outcome);
+    EXPECT_EQ(fault.Calls(Op::ReadFileVersion) > 0, c.length <= 245);
+    ExpectAftermath(install, c.outcome, before);
+  }
+}
+
+TEST(Hostile, TemporaryFolderLengthLimits) {
+  // T is the temporary folder's length with its separator. Every staged
+  // file's path fits 259 up to T = 217 (the deepest is 42 more); the staging
+  // name (10 more) fits the shell's 258 up to T = 248.
+  const struct {
+    std::size_t length;
+    PatchOutcome outcome;
+    int foldersMade;  // 1 staging + 11 culture folders when all is written
+    int filesOpened;
+  } cases[] = {
+      {217, kSucceeded, 12, 25},
+      {218, kFailed, 10, 18},  // entry 18 is the first under "zh-CHS"
+      {248, kFailed, 1, 0},    // made, then no entry fits under it
+      {249, kFailed, 0, 0},    // refused before anything is made
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "temporary folder of " << c.length << " units");
+    Installation install;
+    const String temp = PathOfLength(install.root() + u"\\t", c.length - 1);
+    test::MakeFolders(temp);
+    test::ScopedEnv tmpdir("TMPDIR", test::FsPath(temp).string());
+    const std::string before = install.Snapshot();
+    FaultPlatform fault(SystemPlatform());
+    ExpectRun(fault, c.outcome);
+    EXPECT_EQ(fault.Calls(Op::MakeFolder), c.foldersMade);
+    EXPECT_EQ(fault.Calls(Op::OpenFileForWrite), c.filesOpened);
+    EXPECT_FALSE(test::Exists(temp + u"\\PellmarkOV"));
+    ExpectAftermath(install, c.outcome, before);
+  }
+}
+
+TEST(Hostile, SwapNamesAtTheShellsLimit) {
+  // Deeper than any whole run reaches (the add-in's own files' paths must fit,
+  // which keeps its folder to 227 characters): the swap stage itself, given
+  // a staged payload.
+  const struct {
+    std::size_t addinLength;
+    bool replacementTaken;  // "_CPY" exists, so "_CPY0000" is the name
+    PatchOutcome outcome;
+  } cases[] = {
+      {253, false, kSucceeded},  // "_CPY" and "_BAK" names of 257
+      {254, false, kSucceeded},  // 258
+      {255, false, kFailed},     // 259
+      {250, true, kSucceeded},   // "_CPY0000" of 258
+      {251, true, kFailed},      // 259
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "add-in folder of " << c.addinLength << " units");
+    Installation install;
+    install.MoveHost(PathOfLength(install.root() + u"\\s", c.addinLength - 9));
+    if (c.replacementTaken) test::WriteBytes(install.addin + u"_CPY", "not ours");
+    const std::string before = install.Snapshot();
+    FaultPlatform fault(SystemPlatform());
+    const Platform& p = fault.platform();
+    RunContext context;
+    ASSERT_TRUE(context.addinDir.Assign(install.addin));
+    for (int k = 0; k < manifest::kPayloadCount; ++k) {
+      const manifest::LocalTime& t = manifest::kPayload[k].time;
+      p.MakeLocalTimeStamp(p, t.day, t.hour, t.minute, t.second, context.timeStamps[k]);
+    }
+    ASSERT_EQ(StagePayload(p, context), std::nullopt);
+    EXPECT_EQ(BackupAndSwap(p, context), c.outcome);
+    if (c.outcome == kSucceeded) {
+      install.ExpectPatched();
+    } else {
+      EXPECT_EQ(install.Snapshot(), before);
+      EXPECT_EQ(fault.Calls(Op::ShellCopy), 0);  // refused before anything was made
+    }
+    Names beside{"Pellmark", "Quenbrite.exe"};
+    if (c.replacementTaken) beside.insert(beside.begin() + 1, "Pellmark_CPY");
+    EXPECT_EQ(install.HostEntries(), beside);
+    if (c.replacementTaken) {
+      EXPECT_EQ(test::ReadBytes(install.addin + u"_CPY"), "not ours");
+    }
+    EXPECT_FALSE(test::Exists(install.Staging()));
+  }
+}
+
+TEST(Hostile, SymbolicLinks) {
+  using Setup = std::function<void(Installation&, const String& outside)>;
+  const auto linkTo = [](const String& target, const String& link) {
+    fs::create_symlink(test::FsPath(target), test::FsPath(link));
+  };
+  const auto moveOut = [linkTo](const String& from, const String& to) {
+    fs::rename(test::FsPath(from), test::FsPath(to));
+    linkTo(to, from);
+  };
+  const struct {
+    const char* label;
+    PatchOutcome outcome;  // the run's own outcome; a failed move-in always fails
+    const char* beside;    // a foreign name next to the add-in folder, which stays
+    bool stagingNameStays;
+    Setup setup;
+  } cases[] = {
+      {"the add-in folder is a link", kSucceeded, nullptr, false,
+       [&](Installation& i, const String& o) { moveOut(i.addin, o + u"\\real"); }},
+      {"links inside the add-in point outside", kSucceeded, nullptr, false,
+       [&](Installation& i, const String& o) {
+         linkTo(o + u"\\data", i.addin + u"\\shared");
+         linkTo(o + u"\\data\\keep.txt", i.addin + u"\\notes.txt");
+       }},
+      {"a culture folder is a link", kSucceeded, nullptr, false,
+       [&](Installation& i, const String& o) { moveOut(i.addin + u"\\de", o + u"\\de"); }},
+      {"a library is a link", kSucceeded, nullptr, false,
+       [&](Installation& i, const String& o) { moveOut(i.Library(0), o + u"\\lib.dll"); }},
+      {"the staging name is a link to a folder", kSucceeded, nullptr, false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.Staging()); }},
+      {"the staging name is a dangling link", kFailed, nullptr, true,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.Staging()); }},
+      {"the replacement name is a dangling link", kSucceeded, "Pellmark_CPY", false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.addin + u"_CPY"); }},
+      {"the backup name is a link to a folder", kFailed, "Pellmark_BAK", false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.addin + u"_BAK"); }},
+  };
+  for (const auto& c : cases) {
+    for (const bool moveInFails : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.label << (moveInFails ? ", move-in failing" : ""));
+      Installation install;
+      test::TempDir outsideDir;
+      const String outside = outsideDir.path();
+      test::MakeFolders(outside + u"\\data");
+      test::WriteBytes(outside + u"\\data\\keep.txt", "someone else's");
+      c.setup(install, outside);
+      const std::string before = install.Snapshot();
+      const bool addinIsLink = fs::is_symlink(test::FsPath(install.addin));
+      const std::string outsideBefore = test::DescribeTree(outside);
+      FaultPlatform fault(SystemPlatform());
+      if (moveInFails) fault.Fail(Op::ShellRename, 2, manifest::kAttempts);
+      const PatchOutcome outcome = moveInFails ? kFailed : c.outcome;
+      ExpectRun(fault, outcome);
+      if (outcome == kSucceeded) {
+        install.ExpectPatched();
+        EXPECT_FALSE(fs::is_symlink(test::FsPath(install.addin)));
+      } else {
+        EXPECT_EQ(install.Snapshot(), before);
+        EXPECT_EQ(fs::is_symlink(test::FsPath(install.addin)), addinIsLink);
+      }
+      EXPECT_EQ(test::DescribeTree(outside), outsideBefore);
+      Names beside{"Pellmark", "Quenbrite.exe"};
+      if (c.beside != nullptr) beside.insert(beside.begin() + 1, c.beside);
+      EXPECT_EQ(install.HostEntries(), beside);
+      EXPECT_EQ(fs::is_symlink(test::FsPath(install.Staging())), c.stagingNameStays);
+    }
+  }
+}
+
+// The native program run by an ordinary user (nobody, when the tests run as
+// root): its notice and exit code, standard input closed.
+struct ProgramRun {
+  std::string output;
+  int exitCode = -1;
+};
+
+ProgramRun RunProgramAsOrdinaryUser(const Installation& install) {
+  constexpr uid_t kNobody = 65534;
+  if (::geteuid() == 0) {
+    for (const auto& entry : fs::recursive_directory_iterator(test::FsPath(install.root()))) {
+      EXPECT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
+    }
+    EXPECT_EQ(::chown(test::FsPath(install.root()).c_str(), kNobody, kNobody), 0);
+  }
+  int out[2];
+  if (::pipe(out) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    const int none = ::open("/dev/null", O_RDONLY);
+    ::dup2(none, STDIN_FILENO);
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
+      _exit(99);
+    }
+    ::execl(ORVANTO_PROGRAM, ORVANTO_PROGRAM, static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  ::close(out[1]);
+  ProgramRun run;
+  char chunk[512];
+  for (ssize_t got; (got = ::read(out[0], chunk, sizeof chunk)) > 0;) {
+    run.output.append(chunk, static_cast<std::size_t>(got));
+  }
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  return run;
+}
+
+std::string NoticeOf(PatchOutcome outcome) {
+  const OutcomeMessage m = MessageFor(outcome);
+  return ToUtf8(manifest::kCaption) +
+         (m.icon == MessageIcon::Information ? "\n[information] " : "\n[warning] ") +
+         ToUtf8(m.text) + "\n";
+}
+
+void SetMode(const String& path, fs::perms mode) {
+  fs::permissions(test::FsPath(path), mode, fs::perm_options::replace);
+}
+
+TEST(Hostile, PermissionsOfAnOrdinaryUser) {
+  constexpr fs::perms kReadOnlyFile = fs::perms::owner_read | fs::perms::group_read;
+  constexpr fs::perms kClosedFolder = fs::perms::owner_read | fs::perms::owner_exec;
+  const struct {
+    const char* label;
+    std::function<void(Installation&)> setup;
+    PatchOutcome outcome;
+    bool backupStays;  // its removal fails, which changes no outcome
+  } cases[] = {
+      {"read-only files in the add-in",
+       [&](Installation& i) {
+         for (const auto& e : fs::recursive_directory_iterator(test::FsPath(i.addin))) {
+           if (e.is_regular_file()) SetMode(test::FromFs(e.path()), kReadOnlyFile);
+         }
+       },
+       kSucceeded, false},
+      {"an add-in folder that cannot be written",
+       [&](Installation& i) { SetMode(i.addin, kClosedFolder); }, kFailed, false},
+      {"a host folder that cannot be written",
+       [&](Installation& i) { SetMode(i.host, kClosedFolder); }, kFailed, false},
+      {"an installed file that cannot be read",
+       [&](Installation& i) { SetMode(i.AddinFile(0), fs::perms::none); }, kFailed, false},
+      {"a culture folder that cannot be written",
+       [&](Installation& i) { SetMode(i.addin + u"\\de", kClosedFolder); }, kSucceeded, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    Installation install;
+    c.setup(install);
+    const std::string before = install.Snapshot();
+    const ProgramRun run = RunProgramAsOrdinaryUser(install);
+    EXPECT_EQ(run.output, NoticeOf(c.outcome));
+    EXPECT_EQ(run.exitCode, ExitCodeFor(c.outcome) & 0xFF);
+    if (c.outcome == kSucceeded) {
+      install.ExpectPatched();
+    } else {
+      EXPECT_EQ(install.Snapshot(), before);
+    }
+    EXPECT_EQ(test::Exists(install.addin + u"_BAK"), c.backupStays);
+    EXPECT_FALSE(test::Exists(install.addin + u"_CPY"));
+    EXPECT_FALSE(test::Exists(install.Staging()));
+  }
+}
+
+TEST(Hostile, LauncherThatIsNoProgram) {
+  for (const Odd kind : {Odd::Folder, Odd::Empty, Odd::Truncated, Odd::HeaderOnly, Odd::Fifo,
+                         Odd::DanglingLink, Odd::Missing}) {
+    SCOPED_TRACE(Name(kind));
+    Installation install;
+    MakeOdd(install.host + manifest::kLauncherName, kind);
+    const std::string before = install.Snapshot();
+    FaultPlatform fault(SystemPlatform());
+    ExpectRun(fault, kFailed);
+    EXPECT_EQ(fault.Calls(Op::ProbeFolderWritable), 0);
+    EXPECT_EQ(install.Snapshot(), before);
+    EXPECT_EQ(install.HostEntries(),
+              (kind == Odd::Missing ? Names{"Pellmark"} : Names{"Pellmark", "Quenbrite.exe"}));
+    EXPECT_FALSE(test::Exists(install.Staging()));
+  }
+}
+
+TEST(Hostile, InstalledFileThatIsNoProgram) {
+  // At entry 0 the scan meets it first; at entry 24 only after 24 current
+  // files. Either way it has no version to compare: the run fails.
+  for (const Odd kind :
+       {Odd::Folder, Odd::Empty, Odd::Truncated, Odd::HeaderOnly, Odd::Fifo, Odd::DanglingLink}) {
+    for (const int k : {0, manifest::kPayloadCount - 1}) {
+      SCOPED_TRACE(testing::Message() << Name(kind) << " at entry " << k);
+      Installation install;
+      for (int j = 0; j < k; ++j) install.WriteAddinFile(j, V(1, 0, 1, 1));
+      MakeOdd(install.AddinFile(k), kind);
+      const std::string before = install.Snapshot();
+      FaultPlatform fault(SystemPlatform());
+      ExpectRun(fault, kFailed);
+      EXPECT_EQ(fault.Calls(Op::ReadFileVersion), 1 + k + 1);
+      EXPECT_EQ(fault.Calls(Op::TempFolder), 0);
+      EXPECT_EQ(install.Snapshot(), before);
+      install.ExpectNoWorkFolders();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orv
