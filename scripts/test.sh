@@ -37,6 +37,11 @@ build_and_test() {
   cmake --preset "$preset" >/dev/null &&
     cmake --build --preset "$preset" -j"$jobs" &&
     ctest --preset "$preset"
+  local status=$?
+  # The reliability checks' own summary lines, from the test log.
+  grep -h -e '^fault sweep:' -e '^crash points:' \
+    "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null
+  return $status
 }
 
 step "format" format_check

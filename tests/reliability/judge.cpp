@@ -175,7 +175,7 @@ std::vector<String> Scene::WorkFolders() const {
 }
 
 std::string Scene::Outside() const {
-  return WithoutLines(DescribeTree(install.root()), {"tmp/", "Program Files/Orvanto/Pellmark"});
+  return DescribeTree(install.root(), {"tmp/", "Program Files/Orvanto/Pellmark"});
 }
 
 String Scene::Relative(StringView path) const {

@@ -119,13 +119,20 @@ void SetModificationTime(StringView path, std::int64_t seconds) {
 #endif
 }
 
-std::string DescribeTree(StringView folder) {
+std::string DescribeTree(StringView folder, const std::vector<std::string>& skipped) {
   const fs::path root = FsPath(folder);
   std::vector<std::string> lines;
   std::error_code ec;
   for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
     const String full = FromFs(it->path());
     std::string line = fs::relative(it->path(), root, ec).generic_string();
+    const bool skip = std::any_of(skipped.begin(), skipped.end(), [&](const std::string& prefix) {
+      return line.compare(0, prefix.size(), prefix) == 0;
+    });
+    if (skip) {
+      it.disable_recursion_pending();
+      continue;
+    }
     if (it->is_symlink()) {
       line += " -> " + fs::read_symlink(it->path(), ec).generic_string();
     } else if (it->is_directory()) {

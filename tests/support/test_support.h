@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_version.h"
 #include "platform/framework.h"
@@ -41,8 +42,10 @@ bool IsFolder(StringView path);
 void MakeFolders(StringView path);
 std::int64_t ModificationTime(StringView path);  // whole seconds since 1970 UTC
 void SetModificationTime(StringView path, std::int64_t seconds);
-// Names and contents of every file below a folder, for whole-tree comparison.
-std::string DescribeTree(StringView folder);
+// Names and contents of every file below a folder, for whole-tree comparison,
+// leaving out (and not entering) what starts with any of the skipped
+// relative paths ("a/b" style).
+std::string DescribeTree(StringView folder, const std::vector<std::string>& skipped = {});
 
 // A PE image from the generator, written to path.
 void WritePeFixture(StringView path, const pegen::PeImageSpec& spec);
