@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine:
 # compilers and CMake, GoogleTest sources, MinGW-w64 (i686), Wine with 32-bit
-# support, clang's fuzzer runtime, python3-pefile. Safe to run again: it
+# support, clang's fuzzer runtime, valgrind, python3-pefile. Safe to run again: it
 # installs only what is missing.
 set -euo pipefail
 
@@ -16,6 +16,7 @@ have clang++ || missing+=(clang)
 have clang-format || missing+=(clang-format)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 pkg_installed libclang-rt-14-dev || missing+=(libclang-rt-14-dev)
+have valgrind || missing+=(valgrind)
 have i686-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 /usr/bin/python3 -c 'import pefile' >/dev/null 2>&1 || missing+=(python3-pefile)
 need_wine=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: formatting, the native build's tests, the same under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build's tests
-# under Wine, the PE reader's agreement with pefile and a short fuzz run.
+# Runs every test: formatting, the native build's tests and its program under
+# valgrind's memcheck, the native tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the Windows build's tests under Wine, the PE
+# reader's agreement with pefile and a short fuzz run of each fuzz target.
 # Installs what is missing first. Ends with one line: "N passed, M failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -46,10 +47,11 @@ build_and_test() {
 
 step "format" format_check
 step "native" build_and_test native
+step "valgrind" bash scripts/valgrind.sh
 step "native-asan" build_and_test native-asan
 step "win32 under wine" build_and_test win32
 step "pe agreement" bash scripts/pe-agreement.sh
-step "fuzz (short)" bash scripts/fuzz.sh 20
+step "fuzz (short)" bash scripts/fuzz.sh
 
 if [ ${#failures[@]} -gt 0 ]; then
   echo "failed steps: ${failures[*]}"
