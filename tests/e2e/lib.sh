@@ -1,7 +1,8 @@
 # shellcheck shell=bash disable=SC2034
-# Shared by tests/e2e/wine_e2e.sh and scripts/demo.sh (sourced, bash): a
-# demonstration installation of the host on the Linux side, the real patch
-# run under Wine through scripts/wine-run.sh, and readers for what it showed.
+# Shared by the tests/e2e/wine_*.sh suites and scripts/demo.sh (sourced,
+# bash): a demonstration installation of the host on the Linux side, the real
+# patch run under Wine through scripts/wine-run.sh, and readers and checks for
+# what it showed and left.
 #
 # A Windows process start may cost up to a minute where Wine's loader is
 # emulated, so callers are expected to launch as few as they can; the
@@ -129,7 +130,11 @@ orv_e2e_set_registry() {
   reg=$(dirname "$host")/settings.reg
   local value
   value=$(orv_e2e_winpath "$host" | sed 's/\\/\\\\/g')
-  cat >"$reg" <<REG
+  # UTF-16 with a byte order mark: a file without one is read in the ANSI
+  # code page, which would garble a path that is not plain ASCII.
+  {
+    printf '\xff\xfe'
+    iconv -f UTF-8 -t UTF-16LE <<REG
 Windows Registry Editor Version 5.00
 
 [$ORV_E2E_KEY]
@@ -138,6 +143,7 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\\Software\\Wine\\Debug]
 "RelayInclude"="user32.MessageBoxW;user32.MessageBoxExW;user32.MessageBoxIndirectW"
 REG
+  } >"$reg" || return 1
   orv_e2e_give "$reg"
   orv_e2e_log "setting the registry (one Wine launch)"
   # As in wine-run.sh: a session started here lives on for an hour, and when
@@ -290,3 +296,61 @@ orv_e2e_snapshot() {
     find . -type f ! -path ./Quenbrite.exe -printf '%p %s %T@\n' | LC_ALL=C sort &&
     find . -type f ! -path ./Quenbrite.exe -exec sha256sum {} + | LC_ALL=C sort -k2)
 }
+
+# The checks below append what they find wrong to the caller's $problems.
+
+# No staging folder in the Wine user's temporary folder and nothing but the
+# add-in folder and the launcher in HOST.
+orv_e2e_check_no_staging() {
+  local host=$1 left
+  left=$(find "$ORV_E2E_TEMP" -maxdepth 1 -iname 'PellmarkOV*' 2>/dev/null)
+  [ -z "$left" ] || problems+="staging left in the Wine user's temp: $left; "
+  left=$(find "$host" -mindepth 1 -maxdepth 1 ! -name Pellmark ! -name Quenbrite.exe -printf '%f ')
+  [ -z "$left" ] || problems+="left beside the add-in folder: $left; "
+}
+
+# The patched add-in folder of HOST (made by orv_e2e_make_install): exactly
+# the payload and the kept libraries, each payload file as the table says,
+# the libraries' bytes unchanged.
+orv_e2e_check_patched() {
+  local host=$1 expected actual i f want got
+  expected=$(printf '%s\n' "${ORV_E2E_PATHS[@]}" "${ORV_E2E_LIBRARIES[@]}" | LC_ALL=C sort)
+  actual=$(cd "$host/Pellmark" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+  [ "$expected" = "$actual" ] ||
+    problems+="files differ: $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | tr '\n' ' '); "
+  (cd "$host/Pellmark" && sha256sum --quiet -c "$host/../libraries.sha256" >/dev/null 2>&1) ||
+    problems+="kept libraries changed or missing; "
+  for i in "${!ORV_E2E_PATHS[@]}"; do
+    f=$host/Pellmark/${ORV_E2E_PATHS[$i]}
+    [ -f "$f" ] || continue
+    got=$(stat -c %s "$f")
+    [ "$got" = "${ORV_E2E_SIZES[$i]}" ] || problems+="${ORV_E2E_PATHS[$i]} size $got; "
+    got=$("$ORV_E2E_FILEVERSION" "$f" 2>&1)
+    [ "$got" = "$ORV_E2E_VERSION" ] || problems+="${ORV_E2E_PATHS[$i]} version $got; "
+    # The prefix runs in the machine's zone (TZ unset), and so does this.
+    want=$(env -u TZ date -d "${ORV_E2E_TIMES[$i]}" +%s)
+    got=$(stat -c %Y "$f")
+    [ "$got" = "$want" ] ||
+      problems+="${ORV_E2E_PATHS[$i]} time $(env -u TZ date -d "@$got" '+%F %T'); "
+  done
+}
+
+# Appends what differs between the boxes in watcher LOG after the first MARK
+# and the one expected: caption and TEXT, and FLAGS (the icon) from relay
+# trace ERRFILE, which must hold exactly one message box call.
+orv_e2e_check_box() {
+  local log=$1 mark=$2 text=$3 flags=$4 errfile=$5 lines
+  lines=$(orv_e2e_boxes_since "$log" "$mark")
+  [ "$lines" = "$ORV_E2E_CAPTION"$'\t'"$text" ] ||
+    problems+="box: expected '$ORV_E2E_CAPTION | $text', saw '${lines:-no box}' (another test's boxes show here too if one shares the Wine session); "
+  orv_e2e_box_flags "$errfile"
+  [ "$ORV_E2E_CALLS" = 1 ] || problems+="$ORV_E2E_CALLS MessageBox calls in the trace; "
+  [ "$ORV_E2E_FLAGS" = "$flags" ] ||
+    problems+="icon flags ${ORV_E2E_FLAGS:-none}, expected $flags; "
+}
+
+# The texts of the four outcomes that show a box, as the watcher logs them.
+ORV_E2E_TEXT_SUCCEEDED='Install Succeeded.'
+ORV_E2E_TEXT_NOT_NEEDED='There is no need to apply this patch.'
+ORV_E2E_TEXT_HOST_TOO_OLD='This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is not installed. \nApply the latest updates for Orvanto, and try again.'
+ORV_E2E_TEXT_FAILED='Install Failed.\nQuit any applications that are running on your computer, and try again.'

@@ -52,56 +52,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 
-TEXT_SUCCEEDED='Install Succeeded.'
-TEXT_NOT_NEEDED='There is no need to apply this patch.'
-TEXT_HOST_TOO_OLD='This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is not installed. \nApply the latest updates for Orvanto, and try again.'
-TEXT_FAILED='Install Failed.\nQuit any applications that are running on your computer, and try again.'
+TEXT_SUCCEEDED=$ORV_E2E_TEXT_SUCCEEDED
+TEXT_NOT_NEEDED=$ORV_E2E_TEXT_NOT_NEEDED
+TEXT_HOST_TOO_OLD=$ORV_E2E_TEXT_HOST_TOO_OLD
+TEXT_FAILED=$ORV_E2E_TEXT_FAILED
 
-# Appends to $problems what differs between the boxes seen after the first
-# MARK and the one expected (text, icon flags from trace ERRFILE).
-check_box() {
-  local mark=$1 text=$2 flags=$3 errfile=$4 lines
-  lines=$(orv_e2e_boxes_since "$work/boxes.log" "$mark")
-  [ "$lines" = "$ORV_E2E_CAPTION"$'\t'"$text" ] ||
-    problems+="box: expected '$ORV_E2E_CAPTION | $text', saw '${lines:-no box}' (another test's boxes show here too if one shares the Wine session); "
-  orv_e2e_box_flags "$errfile"
-  [ "$ORV_E2E_CALLS" = 1 ] || problems+="$ORV_E2E_CALLS MessageBox calls in the trace; "
-  [ "$ORV_E2E_FLAGS" = "$flags" ] ||
-    problems+="icon flags ${ORV_E2E_FLAGS:-none}, expected $flags; "
-}
-
-check_no_staging() {
-  local left
-  left=$(find "$ORV_E2E_TEMP" -maxdepth 1 -iname 'PellmarkOV*' 2>/dev/null)
-  [ -z "$left" ] || problems+="staging left in the Wine user's temp: $left; "
-  left=$(find "$host" -mindepth 1 -maxdepth 1 ! -name Pellmark ! -name Quenbrite.exe -printf '%f ')
-  [ -z "$left" ] || problems+="left beside the add-in folder: $left; "
-}
-
-# The patched add-in folder: exactly the payload and the kept libraries,
-# each payload file as the table says, the libraries' bytes unchanged.
-check_patched() {
-  local expected actual i f want got
-  expected=$(printf '%s\n' "${ORV_E2E_PATHS[@]}" "${ORV_E2E_LIBRARIES[@]}" | LC_ALL=C sort)
-  actual=$(cd "$host/Pellmark" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
-  [ "$expected" = "$actual" ] ||
-    problems+="files differ: $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | tr '\n' ' '); "
-  (cd "$host/Pellmark" && sha256sum --quiet -c "$host/../libraries.sha256" >/dev/null 2>&1) ||
-    problems+="kept libraries changed or missing; "
-  for i in "${!ORV_E2E_PATHS[@]}"; do
-    f=$host/Pellmark/${ORV_E2E_PATHS[$i]}
-    [ -f "$f" ] || continue
-    got=$(stat -c %s "$f")
-    [ "$got" = "${ORV_E2E_SIZES[$i]}" ] || problems+="${ORV_E2E_PATHS[$i]} size $got; "
-    got=$("$ORV_E2E_FILEVERSION" "$f" 2>&1)
-    [ "$got" = "$ORV_E2E_VERSION" ] || problems+="${ORV_E2E_PATHS[$i]} version $got; "
-    # The prefix runs in the machine's zone (TZ unset), and so does this.
-    want=$(env -u TZ date -d "${ORV_E2E_TIMES[$i]}" +%s)
-    got=$(stat -c %Y "$f")
-    [ "$got" = "$want" ] ||
-      problems+="${ORV_E2E_PATHS[$i]} time $(env -u TZ date -d "@$got" '+%F %T'); "
-  done
-}
+check_box() { orv_e2e_check_box "$work/boxes.log" "$@"; }
+check_no_staging() { orv_e2e_check_no_staging "$host"; }
+check_patched() { orv_e2e_check_patched "$host"; }
 
 orv_e2e_log "installation in $host"
 orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }

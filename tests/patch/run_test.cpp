@@ -368,6 +368,60 @@ TEST_F(Run, RollbackThatNeverSucceedsLeavesTheOldFolderAsBackup) {
   EXPECT_FALSE(test::Exists(install.Staging()));
 }
 
+// A copy of the installation's host folder at a path that makes the add-in
+// folder's path exactly `length` characters long; `name` tells copies apart.
+String HostWithAddinPathOf(const Installation& install, std::size_t length, StringView name) {
+  String host = install.temp + String(name);
+  const std::size_t hostLength = length - StringView(manifest::kAddinName).size();
+  while (host.size() < hostLength) {
+    std::size_t part = std::min<std::size_t>(hostLength - host.size() - 1, 100);
+    if (hostLength - host.size() - 1 - part == 1) --part;  // no room for a last "\x"
+    host += u"\\" + String(part, u'd');
+  }
+  test::MakeFolders(host);
+  std::filesystem::copy(test::FsPath(install.host), test::FsPath(host),
+                        std::filesystem::copy_options::recursive);
+  return host;
+}
+
+TEST_F(Run, NewFolderWithPathsTooLongForThePlatformIsRefusedBeforeTheCopy) {
+  // The shell skips a file whose path does not fit 260 characters and may
+  // still report the copy done: every file of ReplacementDir must fit, so the
+  // longest payload path bounds the add-in folder's path.
+  std::size_t longest = 0;
+  for (const manifest::PayloadEntry& e : manifest::kPayload) {
+    longest = std::max(longest, StringView(e.relativePath).size());
+  }
+  const std::size_t limit = kMaxPath - 1 - longest - 1 - StringView(u"_CPY").size();
+
+  const String fits = HostWithAddinPathOf(install, limit, u"fits");
+  ASSERT_EQ(JoinPath(fits, u"Pellmark").size(), limit);
+  install.SetRegistryPath(ToUtf8(fits));
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded) << Calls();
+  for (const manifest::PayloadEntry& e : manifest::kPayload) {
+    EXPECT_EQ(test::ReadBytes(JoinPath(JoinPath(fits, u"Pellmark"), e.relativePath)).size(),
+              e.size);
+  }
+  EXPECT_FALSE(test::Exists(JoinPath(fits, u"Pellmark_BAK")));
+
+  // One character more, or the same folder with "_CPY" taken so that the
+  // numbered name is used: refused with the add-in folder as it was.
+  const String tooLong = HostWithAddinPathOf(install, limit + 1, u"long");
+  const String numbered = HostWithAddinPathOf(install, limit, u"numbered");
+  test::MakeFolders(JoinPath(numbered, u"Pellmark_CPY"));
+  for (const String& host : {tooLong, numbered}) {
+    const String addin = JoinPath(host, u"Pellmark");
+    const std::string before = test::DescribeTree(host);
+    install.SetRegistryPath(ToUtf8(host));
+    FaultPlatform run(SystemPlatform());
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << addin.size();
+    EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
+    EXPECT_EQ(run.Calls(Op::ShellRename), 0);
+    EXPECT_EQ(test::DescribeTree(host), before);
+    EXPECT_FALSE(test::Exists(install.Staging()));
+  }
+}
+
 TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
   fault.FailAlways(Op::ShellDelete);
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);

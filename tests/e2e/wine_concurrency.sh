@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Eight copies of the real WinOrvantoPatch1.exe started together under Wine
+# against one installation: the named mutex lets exactly one of them run.
+#
+#   wine_concurrency.sh [PATCH.exe [box_watcher.exe]]
+#
+# Not a race: the copy that holds the mutex shows a modal box and keeps the
+# mutex until the box is answered, and the box watcher is started only after
+# the other seven have ended. Whatever order Wine starts them in, every copy
+# but the one holding the mutex meets it. Ten Windows processes: the registry,
+# the eight copies (in parallel) and the watcher.
+#
+# Prints one line per check and "wine concurrency: N passed, M failed"; exits
+# 1 on any failure, 2 when it cannot run at all.
+set -uo pipefail
+ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
+[ $# -ge 1 ] && ORV_E2E_EXE=$1
+[ $# -ge 2 ] && ORV_E2E_WATCHER=$2
+# shellcheck source=tests/e2e/lib.sh
+. "$ORV_REPO/tests/e2e/lib.sh"
+orv_e2e_init || exit 2
+
+COPIES=8
+# The eight together may take this long to start and settle.
+LIMIT=${ORV_E2E_CONCURRENCY_SECONDS:-300}
+
+started=$(date +%s)
+passed=0
+failed=0
+report() { # CHECK PROBLEMS GOOD-NEWS
+  if [ -z "$2" ]; then
+    passed=$((passed + 1))
+    printf 'PASS %s: %s [%ss]\n' "$1" "$3" "$(($(date +%s) - started))"
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s: %s [%ss]\n' "$1" "${2:0:700}" "$(($(date +%s) - started))"
+  fi
+}
+
+work=$(orv_e2e_workdir) || exit 2
+host="$work/Program Files/Orvanto"
+jobs=()
+ended=()
+status=()
+watcher=
+# Only the processes below our own jobs are killed, never the Wine server:
+# wine-run.sh's stop trap would end every program in the session.
+cleanup() {
+  local pid
+  for pid in "${jobs[@]}" "$watcher"; do
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
+  done
+  if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
+    echo "kept $work" >&2
+  else
+    rm -rf "$work"
+  fi
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
+
+orv_e2e_log "installation in $host"
+orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }
+orv_e2e_set_registry "$host" || { echo "wine reg import failed" >&2; exit 2; }
+
+orv_e2e_log "starting $COPIES copies at once"
+for i in $(seq 0 $((COPIES - 1))); do
+  orv_e2e_start "$work/copy$i.err" "$ORV_E2E_EXE"
+  jobs[i]=$ORV_E2E_JOB
+  ended[i]=0
+done
+
+# Reaps the copies that have ended; prints how many still run.
+reap() {
+  local i running=0
+  for i in "${!jobs[@]}"; do
+    [ "${ended[i]}" = 1 ] && continue
+    if kill -0 "${jobs[i]}" 2>/dev/null; then
+      running=$((running + 1))
+    else
+      status[i]=0
+      wait "${jobs[i]}" || status[i]=$?
+      ended[i]=1
+    fi
+  done
+  echo "$running"
+}
+
+# Copies still running that have called MessageBox: more than one means two
+# of them got past the mutex, and their boxes would wait for ever.
+boxes_up() {
+  local i count=0
+  for i in "${!jobs[@]}"; do
+    [ "${ended[i]}" = 0 ] && grep -q 'Call user32\.MessageBox' "$work/copy$i.err" 2>/dev/null &&
+      count=$((count + 1))
+  done
+  echo "$count"
+}
+
+deadline=$((SECONDS + LIMIT))
+running=$COPIES
+why=
+while :; do
+  reap >"$work/running"
+  running=$(<"$work/running")
+  [ "$running" -le 1 ] && break
+  if [ "$SECONDS" -ge "$deadline" ]; then
+    why="after ${LIMIT}s"
+    break
+  fi
+  up=$(boxes_up)
+  if [ "$up" -gt 1 ]; then
+    why="$up of them showing a box at once"
+    break
+  fi
+  sleep 0.2
+done
+
+winner=
+for i in "${!jobs[@]}"; do
+  [ "${ended[i]}" = 0 ] && winner=$i
+done
+
+# The seven that ended: each exit 1618, none called MessageBox.
+problems=
+[ "$running" = 1 ] || problems+="$running copies still running ($why), expected exactly one; "
+losers=0
+for i in "${!jobs[@]}"; do
+  [ "$i" = "$winner" ] && continue
+  [ "${ended[i]}" = 1 ] || continue
+  losers=$((losers + 1))
+  orv_e2e_box_flags "$work/copy$i.err"
+  [ "${status[i]}" = 82 ] || problems+="copy $i exit ${status[i]}, expected 82 (1618); "
+  [ "$ORV_E2E_CALLS" = 0 ] || problems+="copy $i called MessageBox $ORV_E2E_CALLS times; "
+done
+[ "$losers" = $((COPIES - 1)) ] || problems+="$losers copies ended while one held the mutex; "
+report "the other seven" "$problems" "seven copies ended with 82 (1618) and no MessageBox call while one still ran"
+
+# The one left shows its box; the watcher, started only now, must see that
+# one box and no other, and answers it.
+problems=
+if [ -n "$winner" ] && [ "$running" = 1 ]; then
+  orv_e2e_wait_for "$work/copy$winner.err" 'Call user32\.MessageBoxW' "$LIMIT" "${jobs[winner]}" ||
+    problems+="the last copy never called MessageBoxW; "
+  if orv_e2e_start_watcher "$work/boxes.log" 1 "$LIMIT"; then
+    watcher=$ORV_E2E_WATCHER_JOB
+  else
+    problems+="the box watcher did not start; "
+  fi
+  winner_status=0
+  orv_e2e_wait "${jobs[winner]}" "$LIMIT" "$watcher" || winner_status=$?
+  ended[winner]=1
+  [ "$winner_status" = 0 ] || problems+="the last copy exit $winner_status after OK, expected 0; "
+  orv_e2e_check_box "$work/boxes.log" 0 "$ORV_E2E_TEXT_SUCCEEDED" 00000040 "$work/copy$winner.err"
+  if [ -n "$watcher" ]; then
+    watcher_status=0
+    orv_e2e_wait "$watcher" 60 || watcher_status=$?
+    [ "$watcher_status" = 0 ] || problems+="watcher exit $watcher_status (1 timeout, 2 more boxes than one); "
+  fi
+else
+  problems+="no single copy was left holding the mutex; "
+fi
+orv_e2e_check_patched "$host"
+orv_e2e_check_no_staging "$host"
+report "the one that ran" "$problems" "one box 'Install Succeeded.' (information), exit 0 after OK; the add-in folder patched once, nothing left over"
+
+echo "wine concurrency: $passed passed, $failed failed"
+[ "$failed" = 0 ]
