@@ -3,6 +3,17 @@
 
 namespace orv {
 
+bool AddinFilesFit(StringView folder) {
+  PathBuffer path;
+  for (const manifest::PayloadEntry& entry : manifest::kPayload) {
+    if (!JoinPath(path, folder, entry.relativePath)) return false;
+  }
+  for (const manifest::CarriedLibrary& library : manifest::kLibraries) {
+    if (!JoinPath(path, folder, library.fileName)) return false;
+  }
+  return true;
+}
+
 int ClassifyHostVersion(const FileVersion4& version) {
   const std::int32_t difference = CompareFileVersion(manifest::kHostVersion, version);
   if (difference == 0) return 0;
@@ -45,19 +56,6 @@ std::optional<PatchOutcome> CheckHostVersion(const Platform& p, const PathBuffer
   }
 }
 
-// Every add-in file's path must fit, not only those the scan reaches first:
-// otherwise a run could install files that no later run can check, and each
-// of those runs would report a failure.
-bool AddinPathsFit(const Platform& p, const PathBuffer& addinDir) {
-  for (int k = 0; k < manifest::kPayloadCount; ++k) {
-    String relativePath;
-    p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
-    PathBuffer path;
-    if (!JoinPath(path, addinDir.view(), relativePath)) return false;
-  }
-  return true;
-}
-
 bool BuildTimeStamps(const Platform& p, RunContext& context) {
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     const manifest::LocalTime& t = manifest::kPayload[k].time;
@@ -94,7 +92,10 @@ std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& cont
   if (!DiscoverHost(p, context.addinDir)) return PatchOutcome::NotNeeded;
   if (auto outcome = CheckHostVersion(p, context.addinDir)) return outcome;
   if (!context.addinDir.Append(manifest::kAddinName)) return PatchOutcome::Failed;
-  if (!AddinPathsFit(p, context.addinDir)) return PatchOutcome::Failed;
+  // Every file's path must fit, not only those the scan reaches first:
+  // otherwise a run could install files that no later run can check, and
+  // each of those runs would report a failure.
+  if (!AddinFilesFit(context.addinDir.view())) return PatchOutcome::Failed;
   if (p.ProbeFolderWritable(p, context.addinDir.c_str()) != kProbeWritable) {
     return PatchOutcome::Failed;
   }

@@ -10,6 +10,10 @@
 
 namespace orv {
 
+// True when the paths of all 25 payload files and the three libraries fit
+// the platform's 260-character buffers below folder.
+bool AddinFilesFit(StringView folder);
+
 // 0 when the launcher is at the host version the patch is made for, 1 when
 // older, 2 when newer.
 int ClassifyHostVersion(const FileVersion4& version);

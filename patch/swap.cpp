@@ -1,7 +1,5 @@
-#include "patch/manifest.h"
 #include "patch/retry.h"
 #include "patch/stages.h"
-#include "platform/file_ops.h"
 
 namespace orv {
 
@@ -19,21 +17,6 @@ String PickReplacementDir(const Platform& p, StringView addinDir) {
     candidate = ConcatNumbered(addinDir, manifest::kReplacementSuffix, n);
   }
   return candidate;
-}
-
-// Every file the new folder will hold must have a path that fits the
-// platform's 260-character buffers: the shell passes over a file whose path
-// is longer and may still report the copy done, and the swap would then put
-// an incomplete add-in in place.
-bool NewFolderFits(StringView replacementDir) {
-  PathBuffer path;
-  for (const manifest::PayloadEntry& entry : manifest::kPayload) {
-    if (!JoinPath(path, replacementDir, entry.relativePath)) return false;
-  }
-  for (const manifest::CarriedLibrary& library : manifest::kLibraries) {
-    if (!JoinPath(path, replacementDir, library.fileName)) return false;
-  }
-  return true;
 }
 
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
@@ -73,12 +56,13 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   const String addinDir(context.addinDir.view());
   context.replacementDir = PickReplacementDir(p, addinDir);
   context.backupDir = Concat(addinDir, manifest::kBackupSuffix);
-  // Names the shell cannot take are refused before the add-in folder is
-  // touched; otherwise the swap could move it aside and not back, or swap in
-  // a folder the copy left incomplete. BackupDir is never longer than
-  // ReplacementDir, so the same names fit under it too.
-  if (!FitsShellPath(context.replacementDir) || !FitsShellPath(context.backupDir) ||
-      !NewFolderFits(context.replacementDir)) {
+  // A new folder whose files' paths would not fit is refused before the
+  // add-in folder is touched: the shell passes over such a file and may
+  // still report the copy done, and the swap would put an incomplete add-in
+  // in place. This also keeps ReplacementDir, and BackupDir that is never
+  // longer, well inside the shell's 258 characters, so neither rename can
+  // fail for the length of a name.
+  if (!AddinFilesFit(context.replacementDir)) {
     p.ShellDelete(p, context.stagingDir.c_str());
     return PatchOutcome::Failed;
   }

@@ -147,19 +147,22 @@ TEST(Hostile, RegistryPathValues) {
 }
 
 TEST(Hostile, HostPathLengthLimits) {
-  // H is the host folder's length in UTF-16 units. The deepest add-in file
-  // ("\Pellmark\zh-CHS\Pellmark35.resources.dll", 41 more) fits 259 up to
-  // H = 218; the launcher path (14 more) up to 245; the registry's 520 bytes
-  // hold 259 units and the NUL.
+  // H is the host folder's length in UTF-16 units. The deepest file of the
+  // new folder ("\Pellmark_CPY\zh-CHS\Pellmark35.resources.dll", 45 more)
+  // fits 259 up to H = 214, and in the old folder (41 more) up to 218; the
+  // launcher path (14 more) up to 245; the registry's 520 bytes hold 259
+  // units and the NUL.
   const struct {
     std::size_t length;
     const char16_t* base;  // below the installation's root
     FileVersion4 launcher;
     PatchOutcome outcome;
   } cases[] = {
-      {218, u"\\host", V(4, 1, 52, 1), kSucceeded},
-      {218, u"\\h\u00F6st \U0001D11E\u6771", V(4, 1, 52, 1), kSucceeded},  // units, not bytes
-      {219, u"\\host", V(4, 1, 52, 1), kFailed},
+      {214, u"\\host", V(4, 1, 52, 1), kSucceeded},
+      {214, u"\\h\u00F6st \U0001D11E\u6771", V(4, 1, 52, 1), kSucceeded},  // units, not bytes
+      {215, u"\\host", V(4, 1, 52, 1), kFailed},  // refused before the copy
+      {218, u"\\host", V(4, 1, 52, 1), kFailed},
+      {219, u"\\host", V(4, 1, 52, 1), kFailed},  // refused before anything is made
       {245, u"\\host", V(4, 1, 52, 0), kTooOld},  // the launcher is read
       {246, u"\\host", V(4, 1, 52, 0), kFailed},  // it cannot be named
       {259, u"\\host", V(4, 1, 52, 1), kFailed},
@@ -210,53 +213,6 @@ TEST(Hostile, TemporaryFolderLengthLimits) {
     EXPECT_EQ(fault.Calls(Op::OpenFileForWrite), c.filesOpened);
     EXPECT_FALSE(test::Exists(temp + u"\\PellmarkOV"));
     ExpectAftermath(install, c.outcome, before);
-  }
-}
-
-TEST(Hostile, SwapNamesAtTheShellsLimit) {
-  // Deeper than any whole run reaches (the add-in's own files' paths must fit,
-  // which keeps its folder to 227 characters): the swap stage itself, given
-  // a staged payload.
-  const struct {
-    std::size_t addinLength;
-    bool replacementTaken;  // "_CPY" exists, so "_CPY0000" is the name
-    PatchOutcome outcome;
-  } cases[] = {
-      {253, false, kSucceeded},  // "_CPY" and "_BAK" names of 257
-      {254, false, kSucceeded},  // 258
-      {255, false, kFailed},     // 259
-      {250, true, kSucceeded},   // "_CPY0000" of 258
-      {251, true, kFailed},      // 259
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "add-in folder of " << c.addinLength << " units");
-    Installation install;
-    install.MoveHost(PathOfLength(install.root() + u"\\s", c.addinLength - 9));
-    if (c.replacementTaken) test::WriteBytes(install.addin + u"_CPY", "not ours");
-    const std::string before = install.Snapshot();
-    FaultPlatform fault(SystemPlatform());
-    const Platform& p = fault.platform();
-    RunContext context;
-    ASSERT_TRUE(context.addinDir.Assign(install.addin));
-    for (int k = 0; k < manifest::kPayloadCount; ++k) {
-      const manifest::LocalTime& t = manifest::kPayload[k].time;
-      p.MakeLocalTimeStamp(p, t.day, t.hour, t.minute, t.second, context.timeStamps[k]);
-    }
-    ASSERT_EQ(StagePayload(p, context), std::nullopt);
-    EXPECT_EQ(BackupAndSwap(p, context), c.outcome);
-    if (c.outcome == kSucceeded) {
-      install.ExpectPatched();
-    } else {
-      EXPECT_EQ(install.Snapshot(), before);
-      EXPECT_EQ(fault.Calls(Op::ShellCopy), 0);  // refused before anything was made
-    }
-    Names beside{"Pellmark", "Quenbrite.exe"};
-    if (c.replacementTaken) beside.insert(beside.begin() + 1, "Pellmark_CPY");
-    EXPECT_EQ(install.HostEntries(), beside);
-    if (c.replacementTaken) {
-      EXPECT_EQ(test::ReadBytes(install.addin + u"_CPY"), "not ours");
-    }
-    EXPECT_FALSE(test::Exists(install.Staging()));
   }
 }
 
