@@ -354,3 +354,39 @@ ORV_E2E_TEXT_SUCCEEDED='Install Succeeded.'
 ORV_E2E_TEXT_NOT_NEEDED='There is no need to apply this patch.'
 ORV_E2E_TEXT_HOST_TOO_OLD='This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is not installed. \nApply the latest updates for Orvanto, and try again.'
 ORV_E2E_TEXT_FAILED='Install Failed.\nQuit any applications that are running on your computer, and try again.'
+
+# Results: one line per case or check, counted for the closing line.
+ORV_E2E_PASSED=0
+ORV_E2E_FAILED=0
+ORV_E2E_STARTED=$(date +%s)
+
+# orv_e2e_report NAME PROBLEMS [GOOD-NEWS]: passes when PROBLEMS is empty.
+orv_e2e_report() {
+  local elapsed=$(($(date +%s) - ORV_E2E_STARTED)) problems=$2
+  if [ -z "$problems" ]; then
+    ORV_E2E_PASSED=$((ORV_E2E_PASSED + 1))
+    printf 'PASS %s: %s [%ss]\n' "$1" "${3:-}" "$elapsed"
+  else
+    ORV_E2E_FAILED=$((ORV_E2E_FAILED + 1))
+    # A wholly unpatched folder gives three problems per file: the first few say it.
+    [ "${#problems}" -le 700 ] || problems="${problems:0:700}..."
+    printf 'FAIL %s: %s [%ss]\n' "$1" "$problems" "$elapsed"
+  fi
+}
+
+# orv_e2e_summary SUITE: the closing line; fails when anything failed.
+orv_e2e_summary() {
+  echo "$1: $ORV_E2E_PASSED passed, $ORV_E2E_FAILED failed"
+  [ "$ORV_E2E_FAILED" = 0 ]
+}
+
+# orv_e2e_remove_work DIR: the work folder goes, read-only files and all,
+# unless ORV_E2E_KEEP=1 asks to keep it for a look.
+orv_e2e_remove_work() {
+  if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
+    echo "kept $1" >&2
+  else
+    chmod -R u+w "$1" 2>/dev/null
+    rm -rf "$1"
+  fi
+}

@@ -24,19 +24,6 @@ COPIES=8
 # The eight together may take this long to start and settle.
 LIMIT=${ORV_E2E_CONCURRENCY_SECONDS:-300}
 
-started=$(date +%s)
-passed=0
-failed=0
-report() { # CHECK PROBLEMS GOOD-NEWS
-  if [ -z "$2" ]; then
-    passed=$((passed + 1))
-    printf 'PASS %s: %s [%ss]\n' "$1" "$3" "$(($(date +%s) - started))"
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s: %s [%ss]\n' "$1" "${2:0:700}" "$(($(date +%s) - started))"
-  fi
-}
-
 work=$(orv_e2e_workdir) || exit 2
 host="$work/Program Files/Orvanto"
 jobs=()
@@ -50,11 +37,7 @@ cleanup() {
   for pid in "${jobs[@]}" "$watcher"; do
     [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
   done
-  if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
-    echo "kept $work" >&2
-  else
-    rm -rf "$work"
-  fi
+  orv_e2e_remove_work "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
@@ -134,7 +117,7 @@ for i in "${!jobs[@]}"; do
   [ "$ORV_E2E_CALLS" = 0 ] || problems+="copy $i called MessageBox $ORV_E2E_CALLS times; "
 done
 [ "$losers" = $((COPIES - 1)) ] || problems+="$losers copies ended while one held the mutex; "
-report "the other seven" "$problems" "seven copies ended with 82 (1618) and no MessageBox call while one still ran"
+orv_e2e_report "the other seven" "$problems" "seven copies ended with 82 (1618) and no MessageBox call while one still ran"
 
 # The one left shows its box; the watcher, started only now, must see that
 # one box and no other, and answers it.
@@ -162,7 +145,6 @@ else
 fi
 orv_e2e_check_patched "$host"
 orv_e2e_check_no_staging "$host"
-report "the one that ran" "$problems" "one box 'Install Succeeded.' (information), exit 0 after OK; the add-in folder patched once, nothing left over"
+orv_e2e_report "the one that ran" "$problems" "one box 'Install Succeeded.' (information), exit 0 after OK; the add-in folder patched once, nothing left over"
 
-echo "wine concurrency: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+orv_e2e_summary "wine concurrency"

@@ -23,17 +23,6 @@ ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
 . "$ORV_REPO/tests/e2e/lib.sh"
 orv_e2e_init || exit 2
 
-started=$(date +%s)
-passed=0
-failed=0
-report() { # CASE STATUS REASON
-  local reason=$3
-  if [ "$2" = PASS ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-  # A wholly unpatched folder gives three problems per file: the first few say it.
-  [ "${#reason}" -le 700 ] || reason="${reason:0:700}..."
-  printf '%s %s: %s [%ss]\n' "$2" "$1" "$reason" "$(($(date +%s) - started))"
-}
-
 work=$(orv_e2e_workdir) || exit 2
 host="$work/Program Files/Orvanto"
 jobs_to_stop=()
@@ -43,11 +32,7 @@ cleanup() {
     [ -n "$pid" ] || continue
     kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
   done
-  if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
-    echo "kept $work" >&2
-  else
-    rm -rf "$work"
-  fi
+  orv_e2e_remove_work "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
@@ -100,9 +85,9 @@ first_status=0
 orv_e2e_wait "$first" "$ORV_E2E_LAUNCH_SECONDS" "$ORV_E2E_WATCHER_JOB" || first_status=$?
 [ "$first_status" = 0 ] || problems+="first instance exit $first_status after OK; "
 if [ -z "$problems" ]; then
-  report "(e) second instance" PASS "exit 82 (1618), no box; the first one then went on to exit 0"
+  orv_e2e_report "(e) second instance" "" "exit 82 (1618), no box; the first one then went on to exit 0"
 else
-  report "(e) second instance" FAIL "$problems"
+  orv_e2e_report "(e) second instance" "$problems"
 fi
 
 problems=
@@ -111,9 +96,9 @@ check_box 0 "$TEXT_SUCCEEDED" 00000040 "$work/first.err"
 check_patched
 check_no_staging
 if [ -z "$problems" ]; then
-  report "(a) success" PASS "exit 0, 'Install Succeeded.' information; 25 files at $ORV_E2E_VERSION with the table's sizes and times, libraries kept, nothing left over"
+  orv_e2e_report "(a) success" "" "exit 0, 'Install Succeeded.' information; 25 files at $ORV_E2E_VERSION with the table's sizes and times, libraries kept, nothing left over"
 else
-  report "(a) success" FAIL "$problems"
+  orv_e2e_report "(a) success" "$problems"
 fi
 
 # (b) Already patched.
@@ -128,9 +113,9 @@ check_box "$mark" "$TEXT_NOT_NEEDED" 00000040 "$work/b.err"
 [ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
 check_no_staging
 if [ -z "$problems" ]; then
-  report "(b) second run" PASS "exit 0, 'There is no need to apply this patch.' information, nothing changed"
+  orv_e2e_report "(b) second run" "" "exit 0, 'There is no need to apply this patch.' information, nothing changed"
 else
-  report "(b) second run" FAIL "$problems"
+  orv_e2e_report "(b) second run" "$problems"
 fi
 
 # (c) A launcher one build older; (d) one without a version.
@@ -147,9 +132,9 @@ run_refused() { # NAME LAUNCHER-VERSION TRACE-NAME TEXT LOW-BYTE FULL-CODE
   [ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
   check_no_staging
   if [ -z "$problems" ]; then
-    report "$1" PASS "exit $5 ($6), warning box as expected, installation unchanged"
+    orv_e2e_report "$1" "" "exit $5 ($6), warning box as expected, installation unchanged"
   else
-    report "$1" FAIL "$problems"
+    orv_e2e_report "$1" "$problems"
   fi
 }
 run_refused "(c) host too old" 4.1.52.0 c "$TEXT_HOST_TOO_OLD" 106 1642
@@ -159,11 +144,10 @@ run_refused "(d) launcher without version" none d "$TEXT_FAILED" 67 1603
 watcher_status=0
 orv_e2e_wait "$ORV_E2E_WATCHER_JOB" 60 || watcher_status=$?
 if [ "$watcher_status" = 0 ]; then
-  report "(boxes) one box per run" PASS "the watcher saw exactly 4 boxes after the second instance"
+  orv_e2e_report "(boxes) one box per run" "" "the watcher saw exactly 4 boxes after the second instance"
 else
-  report "(boxes) one box per run" FAIL "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")"
+  orv_e2e_report "(boxes) one box per run" "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")"
 fi
 
 echo "not covered here: no host (App Paths pointing to a missing folder) needs a launch of its own; the native tests cover it"
-echo "wine e2e: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+orv_e2e_summary "wine e2e"

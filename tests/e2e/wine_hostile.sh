@@ -21,31 +21,13 @@ ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
 . "$ORV_REPO/tests/e2e/lib.sh"
 orv_e2e_init || exit 2
 
-started=$(date +%s)
-passed=0
-failed=0
-report() { # CASE PROBLEMS GOOD-NEWS
-  if [ -z "$2" ]; then
-    passed=$((passed + 1))
-    printf 'PASS %s: %s [%ss]\n' "$1" "$3" "$(($(date +%s) - started))"
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s: %s [%ss]\n' "$1" "${2:0:700}" "$(($(date +%s) - started))"
-  fi
-}
-
 work=$(orv_e2e_workdir) || exit 2
 cleanup() {
   local pid
   for pid in "${ORV_E2E_WATCHER_JOB:-}" "${ORV_E2E_JOB:-}"; do
     [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
   done
-  if [ "${ORV_E2E_KEEP:-0}" = 1 ]; then
-    echo "kept $work" >&2
-  else
-    chmod -R u+w "$work" 2>/dev/null
-    rm -rf "$work"
-  fi
+  orv_e2e_remove_work "$work"
 }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
@@ -117,10 +99,10 @@ for length in "$LONGEST_ADDIN" $((LONGEST_ADDIN + 1)); do
   fi
   [ "${#addin}" = "$length" ] || problems+="add-in path ${#addin} characters, meant $length; "
   if [ "$length" = "$LONGEST_ADDIN" ]; then
-    report "(long) add-in path of $length characters" "$problems" \
+    orv_e2e_report "(long) add-in path of $length characters" "$problems" \
       "patched: exit 0, 'Install Succeeded.', all 25 files in place, libraries kept, nothing left over"
   else
-    report "(long) add-in path of $length characters" "$problems" \
+    orv_e2e_report "(long) add-in path of $length characters" "$problems" \
       "refused: exit 67 (1603), 'Install Failed.', installation unchanged, no staging left"
   fi
 done
@@ -135,7 +117,7 @@ if orv_e2e_set_registry "$host"; then
 else
   problems+="wine reg import failed; "
 fi
-report "(unicode) host folder with spaces and non-ASCII names" "$problems" \
+orv_e2e_report "(unicode) host folder with spaces and non-ASCII names" "$problems" \
   "patched: exit 0, 'Install Succeeded.', all 25 files in place, libraries kept, nothing left over"
 
 # (read-only) Read-only files in the add-in folder: a kept library, payload
@@ -146,16 +128,15 @@ orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 
 readonly_files=(Tarnivo.dll Pellmark.exe de/Pellmark35.resources.dll)
 for f in "${readonly_files[@]}"; do chmod a-w "$host/Pellmark/$f"; done
 run_case read-only "$host" "$ORV_E2E_TEXT_SUCCEEDED" 00000040 0
-report "(read-only) read-only files in the add-in folder" "$problems" \
+orv_e2e_report "(read-only) read-only files in the add-in folder" "$problems" \
   "patched: exit 0, 'Install Succeeded.', the read-only library kept, the old folder deleted"
 
 watcher_status=0
 orv_e2e_wait "$ORV_E2E_WATCHER_JOB" 60 || watcher_status=$?
 if [ "$watcher_status" = 0 ]; then
-  report "(boxes) one box per run" "" "the watcher saw exactly 4 boxes"
+  orv_e2e_report "(boxes) one box per run" "" "the watcher saw exactly 4 boxes"
 else
-  report "(boxes) one box per run" "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")" ""
+  orv_e2e_report "(boxes) one box per run" "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")" ""
 fi
 
-echo "wine hostile: $passed passed, $failed failed"
-[ "$failed" = 0 ]
+orv_e2e_summary "wine hostile"
