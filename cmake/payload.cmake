@@ -264,8 +264,11 @@ else()
   enable_language(ASM)
   set(_asm "/* ${_orv_banner} */\n")
   string(APPEND _asm "/* The payload files, read-only and never copied: orv_payload_<id> holds */\n")
-  string(APPEND _asm "/* the bytes of resource id, orv_payload_<id>_size their count. */\n")
-  string(APPEND _asm "\t.section .rodata\n")
+  string(APPEND _asm "/* the bytes of resource id, orv_payload_<id>_size their count. The counts */\n")
+  string(APPEND _asm "/* lie together, away from the bytes: reading one maps in the memory */\n")
+  string(APPEND _asm "/* around it, and that must not be payload. */\n")
+  string(APPEND _asm "\t.section .rodata.orv_payload,\"a\",%progbits\n")
+  set(_sizes "\n\t.section .rodata.orv_payload_sizes,\"a\",%progbits\n\t.balign 4\n")
   foreach(_k RANGE ${_orv_last_payload})
     math(EXPR _rid "${_orv_first_resource_id} + ${_k}")
     list(GET ORV_PAYLOAD_FILES ${_k} _file)
@@ -274,11 +277,12 @@ else()
     set(_sym orv_payload_${_rid})
     string(APPEND _asm "\n\t.balign 16\n\t.globl ${_sym}\n\t.hidden ${_sym}\n"
            "\t.type ${_sym}, %object\n${_sym}:\n\t.incbin \"${_file}\"\n.L${_sym}_end:\n"
-           "\t.size ${_sym}, .L${_sym}_end - ${_sym}\n"
-           "\t.balign 4\n\t.globl ${_sym}_size\n\t.hidden ${_sym}_size\n"
+           "\t.size ${_sym}, .L${_sym}_end - ${_sym}\n")
+    string(APPEND _sizes "\t.globl ${_sym}_size\n\t.hidden ${_sym}_size\n"
            "\t.type ${_sym}_size, %object\n${_sym}_size:\n"
            "\t.4byte .L${_sym}_end - ${_sym}\n\t.size ${_sym}_size, 4\n")
   endforeach()
+  string(APPEND _asm "${_sizes}")
   string(APPEND _asm "\n\t.section .note.GNU-stack,\"\",%progbits\n")
   set(_orv_asm "${ORV_GENERATED_DIR}/res/payload_store.S")
   _orv_write_if_changed("${_orv_asm}" "${_asm}")

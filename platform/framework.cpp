@@ -1,8 +1,8 @@
 #include "platform/framework.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 namespace orv {
 
@@ -41,10 +41,24 @@ String Concat(StringView first, StringView second) {
 }
 
 String ConcatNumbered(StringView first, StringView second, std::int64_t counter) {
-  char digits[24];
-  std::snprintf(digits, sizeof digits, "%04lld", static_cast<long long>(counter));
+  // Digits by hand rather than through the C library's formatter, whose
+  // floating-point half would otherwise be linked into the program.
+  char16_t digits[24];
+  char16_t* end = std::end(digits);
+  char16_t* at = end;
+  const bool negative = counter < 0;
+  // Unsigned, so that the most negative counter has a magnitude too.
+  std::uint64_t magnitude =
+      negative ? ~static_cast<std::uint64_t>(counter) + 1 : static_cast<std::uint64_t>(counter);
+  int written = 0;
+  while (magnitude != 0 || written < 4 - (negative ? 1 : 0)) {
+    *--at = static_cast<char16_t>(u'0' + magnitude % 10);
+    magnitude /= 10;
+    ++written;
+  }
+  if (negative) *--at = u'-';
   String out = Concat(first, second);
-  for (const char* p = digits; *p; ++p) out.push_back(static_cast<char16_t>(*p));
+  out.append(at, end);
   return out;
 }
 
@@ -62,31 +76,38 @@ void CutAtLastBackslash(String& text) {
 }
 
 std::string ToUtf8(StringView text) {
-  std::string out;
-  out.reserve(text.size());
+  // Sized once for the longest result (three bytes per unit; a surrogate pair
+  // takes four for its two) and filled in place: every path of a run passes
+  // through here on the POSIX backend.
+  std::string out(text.size() * 3, '\0');
+  char* at = out.data();
+  const auto put = [&at](char32_t byte) { *at++ = static_cast<char>(byte); };
   for (std::size_t i = 0; i < text.size(); ++i) {
     char32_t c = text[i];
+    if (c < 0x80) {
+      put(c);
+      continue;
+    }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
         text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    if (c < 0x800) {
+      put(0xC0 | (c >> 6));
+      put(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+      put(0xE0 | (c >> 12));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+      put(0xF0 | (c >> 18));
+      put(0x80 | ((c >> 12) & 0x3F));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
     }
   }
+  out.resize(static_cast<std::size_t>(at - out.data()));
   return out;
 }
 

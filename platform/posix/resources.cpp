@@ -33,6 +33,18 @@ int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std:
   return 0;
 }
 
+bool IsEmbeddedPayload(const void* data, std::size_t size) {
+  const EmbeddedStore* store = Store();
+  if (store == nullptr || data == nullptr) return false;
+  const auto at = reinterpret_cast<std::uintptr_t>(data);
+  for (std::size_t i = 0; i < store->payloadCount; ++i) {
+    const EmbeddedPayload& entry = store->payload[i];
+    const auto start = reinterpret_cast<std::uintptr_t>(entry.data);
+    if (at >= start && at - start <= *entry.size && size <= *entry.size - (at - start)) return true;
+  }
+  return false;
+}
+
 int LoadTableString(const Platform&, int id, String& text) {
   text.clear();
   const EmbeddedStore* store = Store();

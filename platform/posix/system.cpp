@@ -2,13 +2,17 @@
 // guard over POSIX calls, and the record that gathers the backend.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "platform/posix/backend.h"
@@ -22,6 +26,84 @@ struct Guard {
 };
 
 namespace {
+
+// A read-only mapping of a file, as /proc/self/maps lists it: the file by
+// name and identity, and where in it the mapping begins.
+struct FileMapping {
+  std::uintptr_t start = 0;
+  std::uintptr_t end = 0;
+  std::uint64_t offset = 0;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string path;
+};
+
+// The read-only file mapping that holds all of [address, address + size).
+bool FindFileMapping(std::uintptr_t address, std::size_t size, FileMapping& found) {
+  FILE* maps = std::fopen("/proc/self/maps", "re");
+  if (maps == nullptr) return false;
+  char line[8192];
+  bool matched = false;
+  while (!matched && std::fgets(line, sizeof line, maps) != nullptr) {
+    unsigned long long start = 0, end = 0, offset = 0, inode = 0;
+    unsigned major = 0, minor = 0;
+    char permissions[5] = {};
+    int pathAt = 0;
+    if (std::sscanf(line, "%llx-%llx %4s %llx %x:%x %llu %n", &start, &end, permissions, &offset,
+                    &major, &minor, &inode, &pathAt) < 7 ||
+        address < start || address >= end) {
+      continue;
+    }
+    // Bytes that may have been written in memory would not be the file's.
+    if (size > end - address || permissions[0] != 'r' || permissions[1] != '-' || inode == 0 ||
+        line[pathAt] != '/') {
+      break;
+    }
+    std::string path = line + pathAt;
+    if (path.empty() || path.back() != '\n') break;  // cut short: too long to trust
+    path.pop_back();
+    found = {start, end, offset, makedev(major, minor), static_cast<ino_t>(inode), path};
+    matched = true;
+  }
+  std::fclose(maps);
+  return matched;
+}
+
+// Writes a payload to fd from the file the program's payload is mapped from,
+// kernel to kernel: the bytes never pass through the process's memory, so
+// the process does not grow by the payload's size (a write from the mapped
+// bytes would map every page of them in). The file is the mapped one by
+// identity, not by name alone. False, with nothing written, when that is
+// not possible here; the caller then writes from memory. Otherwise true and
+// sent is the number of bytes written, short after an error.
+bool SendFromProgramFile(int fd, const void* data, std::size_t size, std::size_t& sent) {
+  const auto address = reinterpret_cast<std::uintptr_t>(data);
+  // One mapping holds the whole payload store; it is looked up once.
+  static FileMapping mapping;
+  if ((address < mapping.start || address >= mapping.end || size > mapping.end - address) &&
+      !FindFileMapping(address, size, mapping)) {
+    return false;
+  }
+  const int source = ::open(mapping.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source < 0) return false;
+  struct stat st;
+  if (::fstat(source, &st) != 0 || st.st_dev != mapping.device || st.st_ino != mapping.inode) {
+    ::close(source);
+    return false;
+  }
+  auto offset = static_cast<off_t>(mapping.offset + (address - mapping.start));
+  sent = 0;
+  bool started = true;
+  while (sent < size) {
+    const ssize_t moved = ::sendfile(fd, source, &offset, size - sent);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && sent == 0 && (errno == EINVAL || errno == ENOSYS)) started = false;
+    if (moved <= 0) break;
+    sent += static_cast<std::size_t>(moved);
+  }
+  ::close(source);
+  return started;
+}
 
 FILE* AsFile(FileStream* stream) {
   return reinterpret_cast<FILE*>(stream);
@@ -72,7 +154,13 @@ int OpenFileForWrite(const Platform&, const char16_t* path, FileStream*& stream)
 }
 
 std::size_t WriteToFile(const Platform&, FileStream* stream, const void* data, std::size_t size) {
-  return std::fwrite(data, 1, size, AsFile(stream));
+  FILE* file = AsFile(stream);
+  if (IsEmbeddedPayload(data, size)) {
+    // The stream is unbuffered, so its descriptor is where the bytes go.
+    std::size_t sent = 0;
+    if (SendFromProgramFile(::fileno(file), data, size, sent)) return sent;
+  }
+  return std::fwrite(data, 1, size, file);
 }
 
 void CloseFile(const Platform&, FileStream* stream) {

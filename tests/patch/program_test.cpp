@@ -1,11 +1,13 @@
 // The native program as a process: what it prints, its exit code, and what
 // it leaves on disk.
+#include <link.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 
 #include "patch/manifest.h"
 #include "platform/seam.h"
@@ -22,9 +24,9 @@ struct Result {
 };
 
 // Runs the program with the installation's environment, standard input
-// closed so that the notice does not wait.
-Result RunProgram() {
-  std::string command = std::string(ORVANTO_PROGRAM) + " </dev/null 2>&1";
+// closed so that the notice does not wait; through LOADER when given.
+Result RunProgram(const std::string& loader = {}) {
+  std::string command = loader + " '" + ORVANTO_PROGRAM + "' </dev/null 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   Result result{{}, -1};
   char chunk[512];
@@ -48,6 +50,49 @@ TEST(Program, PatchesThenReportsNothingToDo) {
   EXPECT_EQ(second.output,
             "Patch for Orvanto\n[information] There is no need to apply this patch.\n");
   EXPECT_EQ(second.exitCode, 0);
+}
+
+// The dynamic loader this test program was started by, from its own
+// program header.
+std::string DynamicLoader() {
+  std::string path;
+  ::dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t, void* out) {
+        for (int i = 0; i < info->dlpi_phnum; ++i) {
+          if (info->dlpi_phdr[i].p_type == PT_INTERP) {
+            *static_cast<std::string*>(out) =
+                reinterpret_cast<const char*>(info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+            return 1;
+          }
+        }
+        return 0;
+      },
+      &path);
+  return path;
+}
+
+// The payload reaches the files byte for byte, also when the program is
+// started through the dynamic loader (its process then runs the loader's
+// file, not the program's, and the payload must still come from the
+// program).
+TEST(Program, WritesThePayloadsBytesHoweverItIsStarted) {
+  const std::string loader = DynamicLoader();
+  ASSERT_FALSE(loader.empty());
+  for (const std::string& through : {std::string(), loader}) {
+    SCOPED_TRACE(through);
+    Installation install;
+    const Result run = RunProgram(through);
+    EXPECT_EQ(run.output, "Patch for Orvanto\n[information] Install Succeeded.\n");
+    const Platform& p = SystemPlatform();
+    for (int k = 0; k < manifest::kPayloadCount; ++k) {
+      const std::uint8_t* data = nullptr;
+      std::size_t size = 0;
+      ASSERT_EQ(p.FindPayload(p, manifest::PayloadResourceId(k), data, size), 1);
+      EXPECT_EQ(test::ReadBytes(install.AddinFile(k)),
+                std::string(reinterpret_cast<const char*>(data), size))
+          << k;
+    }
+  }
 }
 
 TEST(Program, FailureAndOldHostAreVisibleToScripts) {

@@ -1,6 +1,7 @@
 // The string, path and application helpers every backend builds on.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/file_ops.h"
@@ -46,6 +47,11 @@ TEST(Joins, FormatAsTheProgramsFormatsDo) {
   EXPECT_EQ(ConcatNumbered(u"C:\\P", u"_CPY", 42), u"C:\\P_CPY0042");
   EXPECT_EQ(ConcatNumbered(u"C:\\P", u"_CPY", 9999), u"C:\\P_CPY9999");
   EXPECT_EQ(ConcatNumbered(u"C:\\P", u"_CPY", 10000), u"C:\\P_CPY10000");
+  // "%04lld" to the last digit, the sign counted in the width.
+  EXPECT_EQ(ConcatNumbered(u"C:\\P", u"_CPY", 9223372036854775807),
+            u"C:\\P_CPY9223372036854775807");
+  EXPECT_EQ(ConcatNumbered(u"C:\\P", u"_CPY", -7), u"C:\\P_CPY-007");
+  EXPECT_EQ(ConcatNumbered(u"C:\\P", u"_CPY", INT64_MIN), u"C:\\P_CPY-9223372036854775808");
 }
 
 TEST(Joins, BoundedFormsRefuseWhatDoesNotFit) {
@@ -77,6 +83,10 @@ TEST(Utf, RoundTripsEveryKindOfUnit) {
                                        String(1, char16_t(0xDFFF)) + u"x"};
   for (const String& sample : samples) EXPECT_EQ(FromUtf8(ToUtf8(sample)), sample);
   EXPECT_EQ(ToUtf8(u"日本"), "\xE6\x97\xA5\xE6\x9C\xAC");
+  // Exact bytes at each width, with the longest result filling its room.
+  EXPECT_EQ(ToUtf8(u"a\u00E9\uFFFF\U0001F600"), "a\xC3\xA9\xEF\xBF\xBF\xF0\x9F\x98\x80");
+  EXPECT_EQ(ToUtf8(String(3, char16_t(0xDBFF))), "\xED\xAF\xBF\xED\xAF\xBF\xED\xAF\xBF");
+  EXPECT_EQ(ToUtf8(u""), "");
 }
 
 TEST(Utf, MalformedBytesBecomeReplacementCharacters) {

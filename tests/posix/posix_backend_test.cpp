@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/pe_version.h"
 #include "platform/seam.h"
 #include "tests/support/test_support.h"
 
@@ -166,6 +168,75 @@ TEST(LocalTime, FollowsTheZoneAndItsDaylightSaving) {
   {
     ScopedEnv zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");  // two hours ahead in May
     EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34, value), 1463756614 - 7200);
+  }
+}
+
+// The version read from a file is the version read from the same bytes in
+// memory, wherever the structures lie: the backend reads the file in blocks,
+// and headers, directory entries or the version block may straddle a block's
+// end, or be cut off by the file's end.
+std::uint32_t Get32(const std::vector<std::uint8_t>& image, std::size_t at) {
+  return image[at] | (image[at + 1] << 8) | (image[at + 2] << 16) |
+         (static_cast<std::uint32_t>(image[at + 3]) << 24);
+}
+
+void Put32(std::vector<std::uint8_t>& image, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) image[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The image with its resource section (the generator's last) moved `by`
+// bytes further into the file, the file's size unchanged.
+std::vector<std::uint8_t> WithResourcesMoved(std::vector<std::uint8_t> image, std::uint32_t by) {
+  const std::size_t pe = Get32(image, 0x3C);
+  const std::size_t sections = pe + 24 + (image[pe + 20] | image[pe + 21] << 8);
+  const std::size_t header = sections + 40 * (image[pe + 6] - 1u);
+  const std::uint32_t raw = Get32(image, header + 20);
+  const std::uint32_t rawSize = Get32(image, header + 16);
+  std::copy_backward(image.begin() + raw, image.begin() + raw + rawSize - by,
+                     image.begin() + raw + rawSize);
+  Put32(image, header + 20, raw + by);
+  Put32(image, header + 16, rawSize - by);
+  return image;
+}
+
+FileVersion4 ReadThroughFile(const String& path, const std::vector<std::uint8_t>& bytes) {
+  test::WriteBytes(path,
+                   std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  FileVersion4 version{7, 7, 7, 7};
+  P().ReadFileVersion(P(), path.c_str(), version);
+  return version;
+}
+
+FileVersion4 ReadInMemory(const std::vector<std::uint8_t>& bytes) {
+  FileVersion4 version{7, 7, 7, 7};
+  ReadPeFileVersion(MemoryPeSource(bytes.data(), bytes.size()), version);
+  return version;
+}
+
+TEST(FileVersion, FileReadsAgreeWithMemoryAcrossBlockEnds) {
+  TempDir dir;
+  const String path = dir / u"image.dll";
+  for (const bool pe32plus : {false, true}) {
+    pegen::PeImageSpec spec;
+    spec.fileVersion = test::V(4, 1, 52, 1);
+    spec.pe32plus = pe32plus;
+    spec.size = 3 * 4096 + 512;
+    const std::vector<std::uint8_t> image = pegen::MakePeImage(spec);
+    ASSERT_EQ(image.size(), spec.size);
+    // Every structure of the resource tree crosses the 4 KiB and 8 KiB marks
+    // on the way.
+    for (std::uint32_t by = 0; by <= 2 * 4096; by += 4) {
+      const std::vector<std::uint8_t> moved = WithResourcesMoved(image, by);
+      ASSERT_EQ(ReadInMemory(moved), test::V(4, 1, 52, 1)) << by;
+      ASSERT_EQ(ReadThroughFile(path, moved), test::V(4, 1, 52, 1)) << by;
+    }
+    // Cut short at every length around a block's end and near the file's.
+    const std::vector<std::uint8_t> moved = WithResourcesMoved(image, 4096 - 0x58 - 40);
+    for (std::size_t length = 0; length <= moved.size(); ++length) {
+      if (length > 1024 && (length % 4096 > 256 && length % 4096 < 3840)) continue;
+      const std::vector<std::uint8_t> cut(moved.begin(), moved.begin() + length);
+      ASSERT_EQ(ReadThroughFile(path, cut), ReadInMemory(cut)) << length;
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 # The program's resources weigh the payload plus a few kilobytes (strings,
-# version block, manifest, directories), and the program little more.
+# version block, manifest, directories), and the whole program at most the
+# payload plus PROGRAM_SLACK bytes.
 #   cmake -DEXE=<program> -DOBJDUMP=<objdump> -DPAYLOAD_DIR=<build payload folder>
 #         -DRESOURCE_SLACK=<bytes> -DPROGRAM_SLACK=<bytes> -P check_exe_size.cmake
 file(GLOB_RECURSE files LIST_DIRECTORIES false "${PAYLOAD_DIR}/*")

@@ -21,6 +21,10 @@
 #include "platform/win32/backend.h"
 namespace backend = orv::win32;
 #else
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "platform/posix/backend.h"
 namespace backend = orv::posix;
 #endif
@@ -152,6 +156,87 @@ TEST(PayloadLookup, BytesLieInReadOnlyMemory) {
       EXPECT_EQ(permissions[1], '-') << k;
       EXPECT_EQ(permissions[2], '-') << k;
     }
+  }
+}
+
+// How many of the pages wholly inside [data, data + size) this process has
+// mapped in (the "present" bit of /proc/self/pagemap, readable by anyone).
+std::size_t PresentPages(const void* data, std::size_t size) {
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (start + page - 1) / page;
+  const std::uintptr_t end = (start + size) / page;
+  const int pagemap = ::open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC);
+  EXPECT_GE(pagemap, 0) << "no /proc/self/pagemap";
+  std::size_t present = 0;
+  for (std::uintptr_t p = first; pagemap >= 0 && p < end; ++p) {
+    std::uint64_t entry = 0;
+    const auto at = static_cast<off_t>(p * sizeof entry);
+    EXPECT_EQ(::pread(pagemap, &entry, sizeof entry, at), static_cast<ssize_t>(sizeof entry));
+    present += (entry >> 63) & 1u;
+  }
+  if (pagemap >= 0) ::close(pagemap);
+  return present;
+}
+
+// A payload goes to its file straight from the program file, without
+// passing through the process's memory: the process does not grow by the
+// payload's size, however large it is.
+TEST(PayloadWrite, DoesNotMapThePayloadIn) {
+  const Found found = Payload(23);  // the largest file
+  // Pages that earlier reads mapped in are let go first (read-only bytes
+  // of the program file: a later read maps the same bytes again).
+  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(found.data);
+  const std::uintptr_t first = (start + page - 1) / page * page;
+  const std::uintptr_t end = (start + found.size) / page * page;
+  ASSERT_EQ(::madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED), 0);
+  ASSERT_EQ(PresentPages(found.data, found.size), 0u);
+
+  const std::string path = ::testing::TempDir() + "payload-write-test.bin";
+  FileStream* stream = nullptr;
+  ASSERT_EQ(backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str(), stream), 0);
+  EXPECT_EQ(backend::WriteToFile(kNoPlatform, stream, found.data, found.size), found.size);
+  backend::CloseFile(kNoPlatform, stream);
+  EXPECT_EQ(PresentPages(found.data, found.size), 0u);
+
+  const std::vector<char> written = ReadFile(path);
+  std::remove(path.c_str());
+  ASSERT_EQ(written.size(), found.size);
+  EXPECT_EQ(std::memcmp(written.data(), found.data, found.size), 0);
+}
+
+// Part of a payload, from its middle, is written as it stands.
+TEST(PayloadWrite, PartOfAPayloadFromItsMiddle) {
+  const Found found = Payload(22);
+  const std::size_t from = 4097;
+  const std::size_t count = found.size - from - 3;
+  const std::string path = ::testing::TempDir() + "payload-write-part.bin";
+  FileStream* stream = nullptr;
+  ASSERT_EQ(backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str(), stream), 0);
+  EXPECT_EQ(backend::WriteToFile(kNoPlatform, stream, found.data + from, count), count);
+  backend::CloseFile(kNoPlatform, stream);
+  const std::vector<char> written = ReadFile(path);
+  std::remove(path.c_str());
+  ASSERT_EQ(written.size(), count);
+  EXPECT_EQ(std::memcmp(written.data(), found.data + from, count), 0);
+}
+
+// Other memory is written as it is and left alone.
+TEST(PayloadWrite, OtherBytesAreWrittenAndKept) {
+  std::vector<std::uint8_t> bytes(std::size_t{3} << 20);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  const std::string path = ::testing::TempDir() + "payload-write-other.bin";
+  FileStream* stream = nullptr;
+  ASSERT_EQ(backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str(), stream), 0);
+  EXPECT_EQ(backend::WriteToFile(kNoPlatform, stream, bytes.data(), bytes.size()), bytes.size());
+  backend::CloseFile(kNoPlatform, stream);
+  const std::vector<char> written = ReadFile(path);
+  std::remove(path.c_str());
+  ASSERT_EQ(written.size(), bytes.size());
+  EXPECT_EQ(std::memcmp(written.data(), bytes.data(), bytes.size()), 0);
+  for (std::size_t i = 0; i < bytes.size(); i += 4096) {
+    ASSERT_EQ(bytes[i], static_cast<std::uint8_t>(i * 7 + 1)) << i;
   }
 }
 #endif
