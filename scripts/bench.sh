@@ -54,7 +54,8 @@ log() { echo "[$(date +%T)] $*" >&2; }
 
 jobs=$(nproc 2>/dev/null || echo 2)
 log "building the native programs"
-[[ -f build/native/CMakeCache.txt ]] || cmake --preset native >/dev/null
+# Configured every time: a tree made before the bench existed has no rules for its targets.
+cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs" --target WinOrvantoPatch1 pegen fileversion \
   orv_bench_run orv_bench_floor orv_bench_pe_rate >/dev/null
 
@@ -90,7 +91,7 @@ cmake --preset native -B "$big_build" -DORVANTO_TESTS=OFF -DPATCH_PAYLOAD_DIR="$
 cmake --build "$big_build" -j"$jobs" --target WinOrvantoPatch1 orv_bench_floor >/dev/null
 
 log "building the Windows programs"
-[[ -f build/win32/CMakeCache.txt ]] || cmake --preset win32 >/dev/null
+cmake --preset win32 >/dev/null
 windows_targets=(WinOrvantoPatch1)
 [[ $wine == 0 ]] || windows_targets+=(orv_bench_trivial orv_bench_box box_watcher)
 cmake --build --preset win32 -j"$jobs" --target "${windows_targets[@]}" >/dev/null
@@ -131,43 +132,14 @@ timed() {
 
 # --- Demonstration installations -----------------------------------------------
 
-# An installation as the patch finds it, under DIR: the registry folder with
-# the host's App Paths entry, a private temporary folder, the launcher at
-# 4.1.52.1, the add-in's 25 files at VERSION (dated 2015) and the three
-# libraries it keeps.
-make_install() {
-  local dir=$1 version=$2 host=$1/Program\ Files/Orvanto kind path flags
-  mkdir -p "$dir/tmp" "$host/Pellmark"
-  set_registry "$dir"
-  "$pegen" "$host/Quenbrite.exe" --exe --version 4.1.52.1 --product-version 4.1.0.0
-  while IFS=$'\t' read -r kind _ path _; do
-    case $kind in
-      payload)
-        path=$host/Pellmark/${path//\\//}
-        mkdir -p "$(dirname "$path")"
-        flags=()
-        [[ $path == *.exe ]] && flags=(--exe)
-        "$pegen" "$path" --version "$version" "${flags[@]}"
-        touch -d '2015-03-02 10:00:00' "$path"
-        ;;
-      library)
-        { printf 'kept library %s\n' "$path"; head -c 3000 /dev/urandom; } >"$host/Pellmark/$path"
-        ;;
-    esac
-  done <patch/payload.tsv
-}
-
-set_registry() {
-  local key=$1/hklm/SOFTWARE/Microsoft/Windows/CurrentVersion/App\ Paths/Quenbrite.exe
-  mkdir -p "$key"
-  printf '%s' "$1/Program Files/Orvanto" >"$key/Path"
-}
+# shellcheck source=scripts/native-install.sh
+. scripts/native-install.sh
 
 # A fresh copy of the template at DIR (not timed).
 fresh() {
   rm -rf "$1"
   cp -a "$work/template" "$1"
-  set_registry "$1"
+  orv_native_registry "$1"
 }
 
 addin() { printf '%s' "$1/Program Files/Orvanto/Pellmark"; }
@@ -180,8 +152,8 @@ tree_of() {
 
 log "preparing the demonstration installations"
 rm -rf "$work/template" "$work/current"
-make_install "$work/template" 1.0.0.9
-make_install "$work/current" 1.0.1.1
+orv_native_install "$work/template" 1.0.0.9
+orv_native_install "$work/current" 1.0.1.1
 
 patch_env=(--env "ORVANTO_HKLM=$work/run/patch/hklm" --env "TMPDIR=$work/run/patch/tmp"
   --stdout "$work/run/patch.out")

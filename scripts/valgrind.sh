@@ -21,7 +21,7 @@ command -v valgrind >/dev/null 2>&1 || {
   exit 1
 }
 jobs=$(nproc 2>/dev/null || echo 2)
-[ -f build/native/CMakeCache.txt ] || cmake --preset native >/dev/null
+cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs" --target WinOrvantoPatch1 pegen >/dev/null
 
 exe=$root/build/native/WinOrvantoPatch1
@@ -35,30 +35,8 @@ memcheck_code=99
 work=$(mktemp -d "${TMPDIR:-/tmp}/orv-valgrind-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# An installation as the patch finds it: under DIR, the registry folder with
-# the host's App Paths entry, a private temporary folder, the launcher at
-# 4.1.52.1 and the add-in's 25 files at 1.0.0.9 with the three libraries.
-make_install() {
-  local dir=$1 host=$1/Program\ Files/Orvanto kind path
-  local key=$dir/hklm/SOFTWARE/Microsoft/Windows/CurrentVersion/App\ Paths/Quenbrite.exe
-  mkdir -p "$key" "$dir/tmp" "$host/Pellmark"
-  printf '%s' "$host" >"$key/Path"
-  "$pegen" "$host/Quenbrite.exe" --exe --version 4.1.52.1 --product-version 4.1.0.0
-  while IFS=$'\t' read -r kind _ path _; do
-    case $kind in
-      payload)
-        path=$host/Pellmark/${path//\\//}
-        mkdir -p "$(dirname "$path")"
-        case $path in
-          *.exe) "$pegen" "$path" --exe --version 1.0.0.9 ;;
-          *) "$pegen" "$path" --version 1.0.0.9 ;;
-        esac
-        touch -d '2015-03-02 10:00:00' "$path"
-        ;;
-      library) printf 'kept library %s\n' "$path" >"$host/Pellmark/$path" ;;
-    esac
-  done <patch/payload.tsv
-}
+# shellcheck source=scripts/native-install.sh
+. scripts/native-install.sh
 
 # Everything under the host folder: every entry by kind and name, every file
 # with its size, time and content. Folder times are left out: probing
@@ -110,11 +88,11 @@ run() {
   echo "valgrind $name: $errors errors, $lost bytes definitely lost (exit $code)"
 }
 
-make_install "$work/a"
+orv_native_install "$work/a" 1.0.0.9
 run success "$work/a" 0 "Install Succeeded."
 run not-needed "$work/a" 0 "There is no need to apply this patch."
 
-make_install "$work/b"
+orv_native_install "$work/b" 1.0.0.9
 library=$work/b/Program\ Files/Orvanto/Pellmark/Tarnivo.dll
 mv "$library" "$work/Tarnivo.dll"
 before=$(snapshot "$work/b")
