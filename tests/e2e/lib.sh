@@ -390,3 +390,15 @@ orv_e2e_remove_work() {
     rm -rf "$1"
   fi
 }
+
+# orv_e2e_finish DIR PID...: for a suite's exit trap. Ends what is still
+# running below each job (never the Wine server: wine-run.sh's stop trap
+# would end every program in the session), then removes the work folder.
+orv_e2e_finish() {
+  local work=$1 pid
+  shift
+  for pid in "$@"; do
+    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
+  done
+  orv_e2e_remove_work "$work"
+}

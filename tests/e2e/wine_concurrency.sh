@@ -30,15 +30,7 @@ jobs=()
 ended=()
 status=()
 watcher=
-# Only the processes below our own jobs are killed, never the Wine server:
-# wine-run.sh's stop trap would end every program in the session.
-cleanup() {
-  local pid
-  for pid in "${jobs[@]}" "$watcher"; do
-    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
-  done
-  orv_e2e_remove_work "$work"
-}
+cleanup() { orv_e2e_finish "$work" "${jobs[@]}" "$watcher"; }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 

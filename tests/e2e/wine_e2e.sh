@@ -26,14 +26,7 @@ orv_e2e_init || exit 2
 work=$(orv_e2e_workdir) || exit 2
 host="$work/Program Files/Orvanto"
 jobs_to_stop=()
-cleanup() {
-  local pid
-  for pid in "${jobs_to_stop[@]}" "${ORV_E2E_JOB:-}"; do
-    [ -n "$pid" ] || continue
-    kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
-  done
-  orv_e2e_remove_work "$work"
-}
+cleanup() { orv_e2e_finish "$work" "${jobs_to_stop[@]}" "${ORV_E2E_JOB:-}"; }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 

@@ -22,13 +22,7 @@ ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
 orv_e2e_init || exit 2
 
 work=$(orv_e2e_workdir) || exit 2
-cleanup() {
-  local pid
-  for pid in "${ORV_E2E_WATCHER_JOB:-}" "${ORV_E2E_JOB:-}"; do
-    [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && orv_e2e_kill_below "$pid"
-  done
-  orv_e2e_remove_work "$work"
-}
+cleanup() { orv_e2e_finish "$work" "${ORV_E2E_WATCHER_JOB:-}" "${ORV_E2E_JOB:-}"; }
 trap cleanup EXIT
 trap 'exit 143' TERM INT HUP
 
