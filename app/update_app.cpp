@@ -1,7 +1,7 @@
 #include "app/update_app.h"
 
 #include "patch/manifest.h"
-#include "patch/stages.h"
+#include "patch/run.h"
 
 namespace orv {
 

@@ -2,7 +2,7 @@
 // patch run, and letting go of the guard at exit.
 #pragma once
 
-#include "platform/framework.h"
+#include "platform/application.h"
 #include "platform/seam.h"
 
 namespace orv {

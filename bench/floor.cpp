@@ -26,8 +26,8 @@
 #include <string>
 
 #include "patch/manifest.h"
+#include "platform/local_time.h"
 #include "platform/posix/embedded_store.h"
-#include "platform/registry_time.h"
 
 namespace {
 

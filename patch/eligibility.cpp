@@ -1,5 +1,4 @@
 #include "patch/stages.h"
-#include "platform/file_ops.h"
 
 namespace orv {
 
@@ -14,10 +13,10 @@ bool AddinFilesFit(StringView folder) {
   return true;
 }
 
-int ClassifyHostVersion(const FileVersion4& version) {
+HostVersionClass ClassifyHostVersion(const FileVersion4& version) {
   const std::int32_t difference = CompareFileVersion(manifest::kHostVersion, version);
-  if (difference == 0) return 0;
-  return difference < 0 ? 1 : 2;
+  if (difference == 0) return HostVersionClass::Matches;
+  return difference < 0 ? HostVersionClass::Older : HostVersionClass::Newer;
 }
 
 namespace {
@@ -31,39 +30,41 @@ bool DiscoverHost(const Platform& p, PathBuffer& hostDir) {
   request.type = kRegSz;
   request.data = reinterpret_cast<std::uint8_t*>(hostDir.text);
   request.size = manifest::kHostRegistryBytes;
-  if (p.ReadRegistryValue(p, manifest::kHostRegistryKey, request) != kErrorSuccess) return false;
+  if (p.ReadRegistryValue(p, manifest::kHostRegistryKey, request) != RegistryRead::Read) {
+    return false;
+  }
   // A value that fills the whole buffer without a NUL is cut short: a path
   // we cannot trust is no path.
   if (hostDir.text[kMaxPath - 1] != u'\0') {
     hostDir.Clear();
     return false;
   }
-  return p.FolderExists(p, hostDir.c_str()) != 0;
+  return p.FolderExists(p, hostDir.c_str());
 }
 
 std::optional<PatchOutcome> CheckHostVersion(const Platform& p, const PathBuffer& hostDir) {
   PathBuffer launcher;
   if (!Concat(launcher, hostDir.view(), manifest::kLauncherName)) return PatchOutcome::Failed;
   FileVersion4 hostVersion;
-  if (p.ReadFileVersion(p, launcher.c_str(), hostVersion) == 0) return PatchOutcome::Failed;
+  if (!p.ReadFileVersion(p, launcher.c_str(), hostVersion)) return PatchOutcome::Failed;
   switch (ClassifyHostVersion(hostVersion)) {
-    case 1:
+    case HostVersionClass::Older:
       return PatchOutcome::HostTooOld;
-    case 2:
+    case HostVersionClass::Newer:
       return PatchOutcome::NotNeeded;
-    default:
-      return std::nullopt;
+    case HostVersionClass::Matches:
+      break;
   }
+  return std::nullopt;
 }
 
 bool BuildTimeStamps(const Platform& p, RunContext& context) {
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     const manifest::LocalTime& t = manifest::kPayload[k].time;
-    std::int64_t stamp = 0;
-    if (p.MakeLocalTimeStamp(p, t.day, t.hour, t.minute, t.second, stamp) == kTimeStampFailed) {
-      return false;
-    }
-    context.timeStamps[k] = stamp;
+    const std::optional<std::int64_t> stamp =
+        p.MakeLocalTimeStamp(p, t.day, t.hour, t.minute, t.second);
+    if (!stamp) return false;
+    context.timeStamps[k] = *stamp;
   }
   return true;
 }
@@ -77,9 +78,9 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
     p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
     PathBuffer scanPath;
     if (!JoinPath(scanPath, context.addinDir.view(), relativePath)) return PatchOutcome::Failed;
-    if (p.FileExists(p, scanPath.c_str()) == 0) return std::nullopt;
+    if (!p.FileExists(p, scanPath.c_str())) return std::nullopt;
     FileVersion4 installed;
-    if (p.ReadFileVersion(p, scanPath.c_str(), installed) == 0) return PatchOutcome::Failed;
+    if (!p.ReadFileVersion(p, scanPath.c_str(), installed)) return PatchOutcome::Failed;
     if (CompareFileVersion(target, installed) < 0) return std::nullopt;
   }
   return PatchOutcome::NotNeeded;
@@ -89,14 +90,16 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
 
 std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& context) {
   // A machine without the host does not need the patch: that is no error.
-  if (!DiscoverHost(p, context.addinDir)) return PatchOutcome::NotNeeded;
-  if (auto outcome = CheckHostVersion(p, context.addinDir)) return outcome;
-  if (!context.addinDir.Append(manifest::kAddinName)) return PatchOutcome::Failed;
+  if (!DiscoverHost(p, context.hostInstallDir)) return PatchOutcome::NotNeeded;
+  if (auto outcome = CheckHostVersion(p, context.hostInstallDir)) return outcome;
+  if (!Concat(context.addinDir, context.hostInstallDir.view(), manifest::kAddinName)) {
+    return PatchOutcome::Failed;
+  }
   // Every file's path must fit, not only those the scan reaches first:
   // otherwise a run could install files that no later run can check, and
   // each of those runs would report a failure.
   if (!AddinFilesFit(context.addinDir.view())) return PatchOutcome::Failed;
-  if (p.ProbeFolderWritable(p, context.addinDir.c_str()) != kProbeWritable) {
+  if (p.ProbeFolderWritable(p, context.addinDir.c_str()) != FolderProbe::Writable) {
     return PatchOutcome::Failed;
   }
   if (!BuildTimeStamps(p, context)) return PatchOutcome::Failed;

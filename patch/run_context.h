@@ -6,16 +6,19 @@
 #include <cstdint>
 
 #include "patch/manifest.h"
-#include "platform/framework.h"
+#include "platform/paths.h"
 
 namespace orv {
 
 struct RunContext {
-  // First the host's installation folder, then, in place, that folder
-  // followed by "\Pellmark": the add-in folder.
+  // The host's installation folder, from its launcher's App Paths entry.
+  PathBuffer hostInstallDir;
+  // The add-in folder: the host folder followed by "\Pellmark".
   PathBuffer addinDir;
   std::array<std::int64_t, manifest::kPayloadCount> timeStamps{};
-  // First the temporary folder, then the staging folder.
+  // The temporary folder, as the platform gives it, ending in a separator.
+  PathBuffer tempDir;
+  // The staging folder in it; empty until it has been made.
   PathBuffer stagingDir;
   String replacementDir;
   String backupDir;

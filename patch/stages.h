@@ -14,9 +14,12 @@ namespace orv {
 // the platform's 260-character buffers below folder.
 bool AddinFilesFit(StringView folder);
 
-// 0 when the launcher is at the host version the patch is made for, 1 when
-// older, 2 when newer.
-int ClassifyHostVersion(const FileVersion4& version);
+enum class HostVersionClass {
+  Matches,  // the host version the patch is made for
+  Older,
+  Newer,
+};
+HostVersionClass ClassifyHostVersion(const FileVersion4& version);
 
 // Finds the host, checks its version and the add-in folder, builds the time
 // stamps and looks for an installed add-in file that is missing or older
@@ -29,8 +32,5 @@ std::optional<PatchOutcome> StagePayload(const Platform& platform, RunContext& c
 // Assembles the new add-in folder beside the old one, swaps the two by
 // renames, and moves the old one back if the new one cannot take its name.
 PatchOutcome BackupAndSwap(const Platform& platform, RunContext& context);
-
-// The whole run: the stages in order, then the outcome's one message.
-PatchOutcome RunPatch(const Platform& platform);
 
 }  // namespace orv

@@ -1,6 +1,5 @@
 #include "patch/retry.h"
 #include "patch/stages.h"
-#include "platform/file_ops.h"
 
 namespace orv {
 
@@ -11,11 +10,11 @@ namespace {
 bool WritePayloadFile(const Platform& p, const char16_t* target, const std::uint8_t* data,
                       std::size_t size) {
   return Retry([&] {
-    FileStream* stream = nullptr;
-    if (p.OpenFileForWrite(p, target, stream) != 0) return false;
-    const std::size_t written = p.WriteToFile(p, stream, data, size);
+    FileStream* stream = p.OpenFileForWrite(p, target);
+    if (stream == nullptr) return false;
+    const bool written = p.WriteToFile(p, stream, data, size);
     p.CloseFile(p, stream);
-    if (written == size) return true;
+    if (written) return true;
     p.RemoveFile(p, target);
     return false;
   });
@@ -23,16 +22,16 @@ bool WritePayloadFile(const Platform& p, const char16_t* target, const std::uint
 
 bool StampFile(const Platform& p, const char16_t* target, std::int64_t stamp) {
   FileStatusRecord status;
-  if (p.ReadFileStatus(p, target, status) == 0) return false;
+  if (!p.ReadFileStatus(p, target, status)) return false;
   status.modificationTime = stamp;
-  return p.WriteFileStatus(p, target, status) != 0;
+  return p.WriteFileStatus(p, target, status);
 }
 
 // Entry k: found, written (with its culture folder) and stamped.
 bool StageEntry(const Platform& p, RunContext& context, int k) {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
-  if (p.FindPayload(p, manifest::PayloadResourceId(k), data, size) == 0) return false;
+  if (!p.FindPayload(p, manifest::PayloadResourceId(k), data, size)) return false;
 
   String relativePath;
   p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
@@ -42,7 +41,7 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
   if (manifest::InSubFolder(k)) {
     String parent(target.view());
     CutAtLastBackslash(parent);
-    if (p.FolderExists(p, parent.c_str()) == 0 && p.MakeFolder(p, parent.c_str()) == 0) {
+    if (!p.FolderExists(p, parent.c_str()) && !p.MakeFolder(p, parent.c_str())) {
       return false;
     }
   }
@@ -53,22 +52,18 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
 }  // namespace
 
 std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context) {
+  context.tempDir.Clear();
   context.stagingDir.Clear();
-  const std::uint32_t length = p.TempFolder(p, context.stagingDir.text, kMaxPath);
-  // 0 is failure; kMaxPath or more is the size a longer temporary path needs.
-  if (length == 0 || length >= kMaxPath) {
-    context.stagingDir.Clear();
-    return PatchOutcome::Failed;
-  }
-  const String stagingName = Concat(context.stagingDir.view(), manifest::kStagingName);
+  if (!p.TempFolder(p, context.tempDir)) return PatchOutcome::Failed;
+  const String stagingName = Concat(context.tempDir.view(), manifest::kStagingName);
   // Refused before anything is made: a staging folder the shell could not
   // copy or remove would be left behind.
   if (!FitsShellPath(stagingName)) return PatchOutcome::Failed;
 
-  if (p.FolderExists(p, stagingName.c_str()) != 0 && p.ShellDelete(p, stagingName.c_str()) == 0) {
+  if (p.FolderExists(p, stagingName.c_str()) && !p.ShellDelete(p, stagingName.c_str())) {
     return PatchOutcome::Failed;
   }
-  if (p.MakeFolder(p, stagingName.c_str()) == 0) return PatchOutcome::Failed;
+  if (!p.MakeFolder(p, stagingName.c_str())) return PatchOutcome::Failed;
   context.stagingDir.Assign(stagingName);
 
   for (int k = 0; k < manifest::kPayloadCount; ++k) {

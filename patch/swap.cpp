@@ -8,7 +8,7 @@ namespace {
 // A name is free only when nothing bears it: a file of that name is not
 // ours to copy onto, nor to remove after a failed copy.
 bool NameIsFree(const Platform& p, const String& name) {
-  return p.FolderExists(p, name.c_str()) == 0 && p.FileExists(p, name.c_str()) == 0;
+  return !p.FolderExists(p, name.c_str()) && !p.FileExists(p, name.c_str());
 }
 
 String PickReplacementDir(const Platform& p, StringView addinDir) {
@@ -21,9 +21,7 @@ String PickReplacementDir(const Platform& p, StringView addinDir) {
 
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
   return Retry(
-      [&] {
-        return p.ShellCopy(p, context.stagingDir.c_str(), context.replacementDir.c_str()) == 1;
-      },
+      [&] { return p.ShellCopy(p, context.stagingDir.c_str(), context.replacementDir.c_str()); },
       [&] { p.ShellDelete(p, context.replacementDir.c_str()); });
 }
 
@@ -33,7 +31,7 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
     p.LoadTableString(p, manifest::LibraryStringId(l), name);
     const String source = JoinPath(context.addinDir.view(), name);
     const String target = JoinPath(context.replacementDir, name);
-    if (!Retry([&] { return p.CopySingleFile(p, source.c_str(), target.c_str(), false) != 0; })) {
+    if (!Retry([&] { return p.CopySingleFile(p, source.c_str(), target.c_str(), false); })) {
       return false;
     }
   }
@@ -41,7 +39,7 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
 }
 
 bool Rename(const Platform& p, const String& from, const String& to) {
-  return Retry([&] { return p.ShellRename(p, from.c_str(), to.c_str()) == 1; });
+  return Retry([&] { return p.ShellRename(p, from.c_str(), to.c_str()); });
 }
 
 PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
@@ -79,20 +77,6 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   p.ShellDelete(p, context.stagingDir.c_str());
   p.ShellDelete(p, context.backupDir.c_str());
   return PatchOutcome::Succeeded;
-}
-
-PatchOutcome RunPatch(const Platform& p) {
-  RunContext context;
-  PatchOutcome outcome = PatchOutcome::Failed;
-  if (auto ended = CheckEligibility(p, context)) {
-    outcome = *ended;
-  } else if (auto failed = StagePayload(p, context)) {
-    outcome = *failed;
-  } else {
-    outcome = BackupAndSwap(p, context);
-  }
-  ShowOutcome(p, outcome);
-  return outcome;
 }
 
 }  // namespace orv

@@ -81,16 +81,19 @@ class FilePeSource final : public PeSource {
 
 }  // namespace
 
-int ReadFileVersion(const Platform&, const char16_t* path, FileVersion4& version) {
-  if (path == nullptr) return 0;
+bool ReadFileVersion(const Platform&, const char16_t* path, FileVersion4& version) {
+  if (path == nullptr) return Fail(ENOENT);
   const std::string native = NativePath(path);
   // O_NONBLOCK: opening a FIFO must not hang; it is refused below as not a
   // regular file.
   const FileDescriptor file(::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0) return Fail();
+  if (!S_ISREG(status.st_mode)) return Fail(EISDIR);
   const FilePeSource source(file.get(), static_cast<std::uint64_t>(status.st_size));
-  return ReadPeFileVersion(source, version) ? 1 : 0;
+  // No version resource: the platform's version service says "resource type
+  // not found"; ENODATA is the nearest POSIX word.
+  return ReadPeFileVersion(source, version) || Fail(ENODATA);
 }
 
 }  // namespace orv::posix

@@ -1,5 +1,6 @@
 // The program's payload and string table over the embedded store, with the
 // contract of the Win32 resource lookups.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -19,18 +20,18 @@ const EmbeddedStore* Store() {
 
 }  // namespace
 
-int FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size) {
+bool FindPayload(const Platform&, int resourceId, const std::uint8_t*& data, std::size_t& size) {
   const EmbeddedStore* store = Store();
-  if (store == nullptr) return 0;
+  if (store == nullptr) return Fail(ENOENT);
   for (std::size_t i = 0; i < store->payloadCount; ++i) {
     const EmbeddedPayload& entry = store->payload[i];
     if (entry.resourceId != resourceId) continue;
-    if (*entry.size == 0) return 0;  // an empty resource counts as missing, as on Windows
+    if (*entry.size == 0) return Fail(ENOENT);  // an empty resource is missing, as on Windows
     data = entry.data;
     size = *entry.size;
-    return 1;
+    return true;
   }
-  return 0;
+  return Fail(ENOENT);
 }
 
 bool IsEmbeddedPayload(const void* data, std::size_t size) {
@@ -45,19 +46,19 @@ bool IsEmbeddedPayload(const void* data, std::size_t size) {
   return false;
 }
 
-int LoadTableString(const Platform&, int id, String& text) {
+bool LoadTableString(const Platform&, int id, String& text) {
   text.clear();
   const EmbeddedStore* store = Store();
-  if (store == nullptr) return 0;
+  if (store == nullptr) return Fail(ENOENT);
   for (std::size_t i = 0; i < store->stringCount; ++i) {
     const EmbeddedString& entry = store->strings[i];
     // An empty string-table entry is not stored on Windows either.
     if (entry.id == id && entry.text[0] != u'\0') {
       text = entry.text;
-      return 1;
+      return true;
     }
   }
-  return 0;
+  return Fail(ENOENT);
 }
 
 }  // namespace orv::posix

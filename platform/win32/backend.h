@@ -1,7 +1,9 @@
-// The Win32 backend's operations, one unit per concern; system.cpp gathers
-// them into the platform record. Every call goes to the wide-character form
-// of the Windows API.
+// The Win32 backend's operations, one unit per concern; system_platform.cpp
+// gathers them into the platform record. Every call goes to the
+// wide-character form of the Windows API.
 #pragma once
+
+#include <windows.h>
 
 #include "platform/seam.h"
 
@@ -17,6 +19,25 @@ inline wchar_t* Wide(char16_t* text) {
   return reinterpret_cast<wchar_t*>(text);
 }
 
-#include "platform/backend_ops.inc"
+// Records a Windows error code (by default the calling thread's last error)
+// as the reason of a failure; false, so that a failing operation can return
+// it.
+inline bool Fail(DWORD error = GetLastError()) {
+  RecordSystemError({ErrorSource::Win32, static_cast<std::uint32_t>(error)});
+  return false;
+}
+// The same for the C runtime's errno.
+inline bool FailWithErrno(int error) {
+  RecordSystemError({ErrorSource::Errno, static_cast<std::uint32_t>(error)});
+  return false;
+}
+
+#define ORV_SEAM_OP ORV_SEAM_DECLARE
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_OP
 
 }  // namespace orv::win32
+
+namespace orv {
+namespace backend = win32;
+}

@@ -5,7 +5,7 @@
 
 #include <commctrl.h>
 
-#include "platform/framework.h"
+#include "platform/application.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{};

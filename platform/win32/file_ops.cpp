@@ -4,7 +4,6 @@
 #include <io.h>
 #include <shellapi.h>
 
-#include "platform/file_ops.h"
 #include "platform/win32/backend.h"
 
 namespace orv::win32 {
@@ -17,11 +16,13 @@ static_assert(kSilentShellFlags == 0x0414);
 // One path per list: the zero-filled buffer supplies the NUL that ends it.
 // A path the list cannot hold is refused rather than cut, since a cut path
 // may name another folder.
-int ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
+bool ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
   PathBuffer source;
   PathBuffer target;
-  if (!FitsShellPath(from) || !source.Assign(from)) return 0;
-  if (to != nullptr && (!FitsShellPath(to) || !target.Assign(to))) return 0;
+  if (!FitsShellPath(from) || !source.Assign(from)) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  if (to != nullptr && (!FitsShellPath(to) || !target.Assign(to))) {
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  }
 
   SHFILEOPSTRUCTW request{};
   request.hwnd = nullptr;
@@ -29,71 +30,84 @@ int ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
   request.pFrom = Wide(source.text);
   request.pTo = Wide(target.text);
   request.fFlags = kSilentShellFlags;
-  return SHFileOperationW(&request) == 0 ? 1 : 0;
+  const int result = SHFileOperationW(&request);
+  if (result == 0) return true;
+  // The shell's result is a code of its own (or a Windows error code).
+  RecordSystemError({ErrorSource::Shell, static_cast<std::uint32_t>(result)});
+  return false;
 }
 
 }  // namespace
 
-int FileExists(const Platform&, const char16_t* path) {
+bool FileExists(const Platform&, const char16_t* path) {
   const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
-    return 1;
+    return true;
   }
   // Only these mean "not there"; a file we may not open (shared, denied, a
   // folder) still exists.
-  switch (GetLastError()) {
+  const DWORD error = GetLastError();
+  Fail(error);
+  switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_NETNAME_DELETED:
     case ERROR_NETWORK_ACCESS_DENIED:
-      return 0;
+      return false;
     default:
-      return 1;
+      return true;
   }
 }
 
-int FolderExists(const Platform&, const char16_t* path) {
+bool FolderExists(const Platform&, const char16_t* path) {
   PathBuffer saved;
   GetCurrentDirectoryW(static_cast<DWORD>(kMaxPath), Wide(saved.text));
-  if (!SetCurrentDirectoryW(Wide(path))) return 0;
+  if (!SetCurrentDirectoryW(Wide(path))) return Fail();
   SetCurrentDirectoryW(Wide(saved.text));
-  return 1;
+  return true;
 }
 
-int ProbeFolderWritable(const Platform&, const char16_t* path) {
+FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
+  const auto answer = [](FolderProbe probe, DWORD error) {
+    Fail(error);
+    return probe;
+  };
   PathBuffer folder;
-  if (!NormaliseProbePath(path, folder)) return kProbeMissing;
-  if (_waccess(Wide(folder.text), 0) != 0) return kProbeMissing;
+  if (!NormaliseProbePath(path, folder)) {
+    return answer(FolderProbe::Missing, ERROR_FILENAME_EXCED_RANGE);
+  }
+  if (_waccess(Wide(folder.text), 0) != 0) return answer(FolderProbe::Missing, GetLastError());
   // INVALID_FILE_ATTRIBUTES has every bit set, the folder bit included: a
   // path that vanished since the access check is missing, not a folder.
   const DWORD attributes = GetFileAttributesW(Wide(folder.text));
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return kProbeMissing;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return answer(FolderProbe::Missing, GetLastError());
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return answer(FolderProbe::Missing, ERROR_DIRECTORY);
   }
   PathBuffer probe;
   if (GetTempFileNameW(Wide(folder.text), Wide(kProbePrefix), 0, Wide(probe.text)) == 0) {
-    return kProbeNotWritable;
+    return answer(FolderProbe::NotWritable, GetLastError());
   }
   // Wine's GetTempFileNameW reports a name even when access was denied and
   // it created nothing; a probe file that is not there to delete means the
   // folder took no file. (On Windows a reported name is always a new file.)
   if (!DeleteFileW(Wide(probe.text)) && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    return kProbeNotWritable;
+    return answer(FolderProbe::NotWritable, ERROR_ACCESS_DENIED);
   }
-  return kProbeWritable;
+  return FolderProbe::Writable;
 }
 
-int ShellDelete(const Platform&, const char16_t* path) {
+bool ShellDelete(const Platform&, const char16_t* path) {
   return ShellFileOp(FO_DELETE, path, nullptr);
 }
 
-int ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {
+bool ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {
   return ShellFileOp(FO_COPY, from, to);
 }
 
-int ShellRename(const Platform&, const char16_t* from, const char16_t* to) {
+bool ShellRename(const Platform&, const char16_t* from, const char16_t* to) {
   return ShellFileOp(FO_RENAME, from, to);
 }
 

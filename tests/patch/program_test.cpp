@@ -87,7 +87,7 @@ TEST(Program, WritesThePayloadsBytesHoweverItIsStarted) {
     for (int k = 0; k < manifest::kPayloadCount; ++k) {
       const std::uint8_t* data = nullptr;
       std::size_t size = 0;
-      ASSERT_EQ(p.FindPayload(p, manifest::PayloadResourceId(k), data, size), 1);
+      ASSERT_TRUE(p.FindPayload(p, manifest::PayloadResourceId(k), data, size));
       EXPECT_EQ(test::ReadBytes(install.AddinFile(k)),
                 std::string(reinterpret_cast<const char*>(data), size))
           << k;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "patch/run.h"
 #include "patch/stages.h"
 #include "tests/patch/installation.h"
 #include "tests/support/fault_platform.h"
@@ -106,7 +107,7 @@ TEST_F(Run, RegistryValueFillingTheBufferWithoutNulIsNoHost) {
   Platform record = fault.platform();
   record.ReadRegistryValue = [](const Platform&, const char16_t*, RegistryValueRequest& request) {
     for (std::uint32_t i = 0; i < request.size; ++i) request.data[i] = 'a';
-    return kErrorSuccess;
+    return RegistryRead::Read;
   };
   const std::string before = install.Snapshot();
   EXPECT_EQ(RunPatch(record), PatchOutcome::NotNeeded);
@@ -146,7 +147,7 @@ TEST_F(Run, HostVersionDecides) {
     EXPECT_EQ(RunPatch(run.platform()), c.outcome) << ToText(c.version);
   }
   EXPECT_EQ(install.Snapshot(), before);
-  EXPECT_EQ(ClassifyHostVersion(V(4, 1, 52, 1)), 0);
+  EXPECT_EQ(ClassifyHostVersion(V(4, 1, 52, 1)), HostVersionClass::Matches);
 }
 
 TEST_F(Run, LauncherWithoutVersionFails) {

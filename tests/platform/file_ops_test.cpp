@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "platform/seam.h"
 #include "tests/support/test_support.h"
 
@@ -20,11 +20,11 @@ const Platform& P() {
 TEST(FileExists, PresentFileFolderAndAbsentPaths) {
   TempDir dir;
   test::WriteBytes(dir / u"a.dll", "x");
-  EXPECT_EQ(P().FileExists(P(), (dir / u"a.dll").c_str()), 1);
-  EXPECT_EQ(P().FileExists(P(), (dir / u"missing.dll").c_str()), 0);
-  EXPECT_EQ(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()), 0);
+  EXPECT_TRUE(P().FileExists(P(), (dir / u"a.dll").c_str()));
+  EXPECT_FALSE(P().FileExists(P(), (dir / u"missing.dll").c_str()));
+  EXPECT_FALSE(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()));
   // A folder cannot be opened as a file, but it is not absent either.
-  EXPECT_EQ(P().FileExists(P(), dir.path().c_str()), 1);
+  EXPECT_TRUE(P().FileExists(P(), dir.path().c_str()));
 }
 
 TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {
@@ -32,30 +32,30 @@ TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {
   test::WriteBytes(dir / u"file", "x");
   test::MakeFolders(dir / u"sub");
   const auto before = std::filesystem::current_path();
-  EXPECT_EQ(P().FolderExists(P(), (dir / u"sub").c_str()), 1);
+  EXPECT_TRUE(P().FolderExists(P(), (dir / u"sub").c_str()));
   EXPECT_EQ(std::filesystem::current_path(), before);
-  EXPECT_EQ(P().FolderExists(P(), (dir / u"file").c_str()), 0);
-  EXPECT_EQ(P().FolderExists(P(), (dir / u"missing").c_str()), 0);
+  EXPECT_FALSE(P().FolderExists(P(), (dir / u"file").c_str()));
+  EXPECT_FALSE(P().FolderExists(P(), (dir / u"missing").c_str()));
   EXPECT_EQ(std::filesystem::current_path(), before);
 }
 
 TEST(ProbeFolderWritable, WritableFolderLeavesNoProbeFile) {
   TempDir dir;
   test::MakeFolders(dir / u"addin");
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin").c_str()), kProbeWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\").c_str()), kProbeWritable);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\").c_str()), FolderProbe::Writable);
   // Two trailing backslashes lose only one; the folder is still found.
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\\\").c_str()), kProbeWritable);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\\\").c_str()), FolderProbe::Writable);
   EXPECT_TRUE(std::filesystem::is_empty(test::FsPath(dir / u"addin")));
 }
 
 TEST(ProbeFolderWritable, MissingFileAndOverlongPathsAreNotFolders) {
   TempDir dir;
   test::WriteBytes(dir / u"file", "x");
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"missing").c_str()), kProbeMissing);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"file").c_str()), kProbeMissing);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"missing").c_str()), FolderProbe::Missing);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"file").c_str()), FolderProbe::Missing);
   const String overlong = dir.path() + u"\\" + String(300 - dir.path().size(), u'x');
-  EXPECT_EQ(P().ProbeFolderWritable(P(), overlong.c_str()), kProbeMissing);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), overlong.c_str()), FolderProbe::Missing);
 }
 
 TEST(ShellDelete, WholeTreeSilentlyAndMissingPathsFail) {
@@ -63,12 +63,12 @@ TEST(ShellDelete, WholeTreeSilentlyAndMissingPathsFail) {
   test::MakeFolders(dir / u"tree\\a\\b\\c");
   test::WriteBytes(dir / u"tree\\top.txt", "1");
   test::WriteBytes(dir / u"tree\\a\\b\\c\\deep.txt", "2");
-  EXPECT_EQ(P().ShellDelete(P(), (dir / u"tree").c_str()), 1);
+  EXPECT_TRUE(P().ShellDelete(P(), (dir / u"tree").c_str()));
   EXPECT_FALSE(test::Exists(dir / u"tree"));
-  EXPECT_EQ(P().ShellDelete(P(), (dir / u"tree").c_str()), 0);
+  EXPECT_FALSE(P().ShellDelete(P(), (dir / u"tree").c_str()));
 
   test::WriteBytes(dir / u"single.txt", "x");
-  EXPECT_EQ(P().ShellDelete(P(), (dir / u"single.txt").c_str()), 1);
+  EXPECT_TRUE(P().ShellDelete(P(), (dir / u"single.txt").c_str()));
   EXPECT_FALSE(test::Exists(dir / u"single.txt"));
 }
 
@@ -80,7 +80,7 @@ TEST(ShellDelete, RefusesAPathLongerThanTheShellTakes) {
   String path = dir / u"keep\\";
   path += String(259 - path.size(), u'\\');
   ASSERT_EQ(path.size(), 259u);
-  EXPECT_EQ(P().ShellDelete(P(), path.c_str()), 0);
+  EXPECT_FALSE(P().ShellDelete(P(), path.c_str()));
   EXPECT_TRUE(test::IsFolder(dir / u"keep"));
 }
 
@@ -94,7 +94,7 @@ TEST(ShellCopy, WholeTreeToANewNameKeepingFileTimes) {
   test::SetModificationTime(dir / u"src\\de\\Pellmark35.resources.dll", 1463756614);
   const std::string before = test::DescribeTree(dir / u"src");
 
-  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()), 1);
+  EXPECT_TRUE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()));
   EXPECT_EQ(test::DescribeTree(dir / u"dst"), before);
   EXPECT_EQ(test::DescribeTree(dir / u"src"), before);
   EXPECT_TRUE(test::IsFolder(dir / u"dst\\empty"));
@@ -104,10 +104,10 @@ TEST(ShellCopy, WholeTreeToANewNameKeepingFileTimes) {
 TEST(ShellCopy, MissingSourceAndOverlongPathsFail) {
   TempDir dir;
   test::MakeFolders(dir / u"src");
-  EXPECT_EQ(P().ShellCopy(P(), (dir / u"nothing").c_str(), (dir / u"dst").c_str()), 0);
+  EXPECT_FALSE(P().ShellCopy(P(), (dir / u"nothing").c_str(), (dir / u"dst").c_str()));
   const String overlong = dir.path() + u"\\" + String(259 - dir.path().size() - 1, u'd');
   ASSERT_EQ(overlong.size(), 259u);
-  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), overlong.c_str()), 0);
+  EXPECT_FALSE(P().ShellCopy(P(), (dir / u"src").c_str(), overlong.c_str()));
   EXPECT_FALSE(test::Exists(overlong));
 }
 
@@ -117,7 +117,7 @@ TEST(ShellRename, ToAFreeNameMovesTheWholeFolder) {
   test::WriteBytes(dir / u"Pellmark\\ja\\x.dll", "x");
   test::WriteBytes(dir / u"Pellmark\\Tarnivo.dll", "lib");
   const std::string before = test::DescribeTree(dir / u"Pellmark");
-  EXPECT_EQ(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()), 1);
+  EXPECT_TRUE(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()));
   EXPECT_FALSE(test::Exists(dir / u"Pellmark"));
   EXPECT_EQ(test::DescribeTree(dir / u"Pellmark_BAK"), before);
 }
@@ -128,8 +128,8 @@ TEST(ShellRename, MissingSourceOrTakenNameFailsAndChangesNothing) {
   test::WriteBytes(dir / u"Pellmark\\a.dll", "new");
   test::MakeFolders(dir / u"Pellmark_BAK");
   test::WriteBytes(dir / u"Pellmark_BAK\\a.dll", "old");
-  EXPECT_EQ(P().ShellRename(P(), (dir / u"gone").c_str(), (dir / u"other").c_str()), 0);
-  EXPECT_EQ(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()), 0);
+  EXPECT_FALSE(P().ShellRename(P(), (dir / u"gone").c_str(), (dir / u"other").c_str()));
+  EXPECT_FALSE(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()));
   EXPECT_EQ(test::ReadBytes(dir / u"Pellmark\\a.dll"), "new");
   EXPECT_EQ(test::ReadBytes(dir / u"Pellmark_BAK\\a.dll"), "old");
 }

@@ -16,7 +16,7 @@
 // - nothing is written outside [0, request.size in) of the caller's buffer
 //   (a poisoned guard zone follows it), and nothing past the size out;
 // - a refused read leaves the buffer as it was;
-// - the status is one the backend documents;
+// - a read that is refused leaves a reason the backend documents;
 // - success: type REG_SZ, an even size of at least 2 and at most the
 //   capacity, ending in a NUL unit (so the discovery's zero-filled buffer
 //   always holds a terminated string); the text is the file's UTF-8 as UTF-16
@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -40,7 +41,7 @@
 #include <vector>
 
 #include "patch/manifest.h"
-#include "platform/framework.h"
+#include "platform/paths.h"
 #include "platform/seam.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -263,14 +264,19 @@ std::string FileNameOf(int name) {
   return {};
 }
 
-std::int32_t Read(const char16_t* key, RegistryValueRequest& request) {
+orv::RegistryRead Read(const char16_t* key, RegistryValueRequest& request) {
   const orv::Platform& p = orv::SystemPlatform();
   return p.ReadRegistryValue(p, key, request);
 }
 
-bool Documented(std::int32_t status) {
-  return status == orv::kErrorSuccess || status == orv::kErrorFileNotFound ||
-         status == orv::kErrorAccessDenied || status == orv::kErrorMoreData;
+// Not found, not readable, or larger than the buffer.
+bool Documented(orv::RegistryRead result) {
+  if (result == orv::RegistryRead::Read) return true;
+  const orv::Platform& p = orv::SystemPlatform();
+  const orv::SystemError reason = p.LastError(p);
+  if (reason.source != orv::ErrorSource::Errno) return false;
+  if (result == orv::RegistryRead::MoreData) return reason.code == EOVERFLOW;
+  return reason.code == ENOENT || reason.code == EACCES;
 }
 
 // A reported size must be what a read with that capacity accepts, as a
@@ -282,7 +288,7 @@ void CheckSizeIsEnough(const char16_t* key, const char16_t* name, std::uint32_t 
   request.valueName = name;
   request.data = again.data();
   request.size = size;
-  Check(Read(key, request) == orv::kErrorSuccess, "a read with the reported size fails");
+  Check(Read(key, request) == orv::RegistryRead::Read, "a read with the reported size fails");
   Check(request.size == size, "a read with the reported size stores another size");
   Check(again.UntouchedFrom(size), "a read with the reported size writes past it");
 }
@@ -335,11 +341,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.type = shape.typeIn;
   request.data = shape.query ? nullptr : buffer.data();
   request.size = shape.capacity;
-  const std::int32_t status = Read(key, request);
+  const orv::RegistryRead status = Read(key, request);
   if (shape.key == kRootUnset) ::setenv("ORVANTO_HKLM", t.root.c_str(), 1);
 
-  Check(Documented(status), "an undocumented status");
-  const bool found = status == orv::kErrorSuccess || status == orv::kErrorMoreData;
+  Check(Documented(status), "an undocumented answer or reason");
+  const bool found = status != orv::RegistryRead::Failed;
   if (regular && shape.key < 10) {
     Check(found, "a regular value under the host's key is not read");
   } else if (KeyLeavesTree(shape.key)) {
@@ -353,9 +359,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   Check(request.type == orv::kRegSz, "a value read comes back with a type other than REG_SZ");
-  if (shape.query || status == orv::kErrorMoreData) {
+  if (shape.query || status == orv::RegistryRead::MoreData) {
     Check(buffer.UntouchedFrom(0), "a size query or a too small buffer is written into");
-    if (status == orv::kErrorMoreData) {
+    if (status == orv::RegistryRead::MoreData) {
       Check(request.size > shape.capacity, "\"more data\" with a size that would have fitted");
     }
     CheckSizeIsEnough(key, name, request.size);

@@ -14,7 +14,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "platform/pe_version.h"
 #include "platform/seam.h"
 #include "tests/support/test_support.h"
@@ -80,15 +80,27 @@ void OpenToEveryone(const String& path) {
   fs::permissions(test::FsPath(path), fs::perms::all, fs::perm_options::replace);
 }
 
-std::int32_t ReadValue(const char16_t* key, const char16_t* name, std::vector<std::uint8_t>& data,
-                       std::uint32_t& size) {
+// The read's answer, and the errno it left when it failed.
+struct Answer {
+  RegistryRead result;
+  std::uint32_t error = 0;
+  bool operator==(const Answer&) const = default;
+};
+constexpr Answer kRead{RegistryRead::Read};
+constexpr Answer kNotFound{RegistryRead::Failed, ENOENT};
+constexpr Answer kTooLarge{RegistryRead::MoreData, EOVERFLOW};
+
+Answer ReadValue(const char16_t* key, const char16_t* name, std::vector<std::uint8_t>& data,
+                 std::uint32_t& size) {
   RegistryValueRequest request;
   request.valueName = name;
   request.data = data.data();
   request.size = static_cast<std::uint32_t>(data.size());
-  const std::int32_t status = P().ReadRegistryValue(P(), key, request);
+  const RegistryRead result = P().ReadRegistryValue(P(), key, request);
   size = request.size;
-  return status;
+  if (result == RegistryRead::Read) return {result};
+  EXPECT_EQ(P().LastError(P()).source, ErrorSource::Errno);
+  return {result, P().LastError(P()).code};
 }
 
 constexpr char16_t kAppPaths[] =
@@ -109,7 +121,7 @@ TEST_F(Registry, ReadsTheStringAsUtf16WithItsNul) {
   test::WriteBytes(keyFolder + u"\\Path", "/opt/Orvanto Host/日本");
   std::vector<std::uint8_t> data(520, 0xEE);
   std::uint32_t size = 0;
-  ASSERT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorSuccess);
+  ASSERT_EQ(ReadValue(kAppPaths, u"Path", data, size), kRead);
   const String expected = u"/opt/Orvanto Host/日本";
   EXPECT_EQ(size, (expected.size() + 1) * 2);
   EXPECT_EQ(String(reinterpret_cast<const char16_t*>(data.data())), expected);
@@ -120,25 +132,25 @@ TEST_F(Registry, ReadsTheStringAsUtf16WithItsNul) {
 TEST_F(Registry, MissingRootKeyOrValueIsNotFound) {
   std::vector<std::uint8_t> data(520);
   std::uint32_t size = 0;
-  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorFileNotFound);  // no value
-  EXPECT_EQ(ReadValue(u"SOFTWARE\\Nothing", u"Path", data, size), kErrorFileNotFound);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kNotFound);  // no value
+  EXPECT_EQ(ReadValue(u"SOFTWARE\\Nothing", u"Path", data, size), kNotFound);
   test::MakeFolders(keyFolder + u"\\Path");  // a key, not a value
-  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorFileNotFound);
-  EXPECT_EQ(ReadValue(u"SOFTWARE\\..\\..", u"Path", data, size), kErrorFileNotFound);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kNotFound);
+  EXPECT_EQ(ReadValue(u"SOFTWARE\\..\\..", u"Path", data, size), kNotFound);
   ScopedEnv unset("ORVANTO_HKLM", nullptr);
-  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorFileNotFound);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kNotFound);
 }
 
 TEST_F(Registry, TooLargeReportsTheSizeNeededAndExactFitSucceeds) {
   test::WriteBytes(keyFolder + u"\\Path", std::string(299, 'p'));  // 600 bytes with the NUL
   std::vector<std::uint8_t> data(520);
   std::uint32_t size = 0;
-  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorMoreData);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kTooLarge);
   EXPECT_EQ(size, 600u);
   data.resize(600);
-  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorSuccess);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kRead);
   data.resize(599);
-  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kErrorMoreData);
+  EXPECT_EQ(ReadValue(kAppPaths, u"Path", data, size), kTooLarge);
 }
 
 TEST_F(Registry, UnreadableValueIsAccessDenied) {
@@ -152,22 +164,21 @@ TEST_F(Registry, UnreadableValueIsAccessDenied) {
   EXPECT_EQ(AsOrdinaryUser([] {
               std::vector<std::uint8_t> data(520);
               std::uint32_t size = 0;
-              return static_cast<int>(ReadValue(kAppPaths, u"Path", data, size));
+              const Answer answer = ReadValue(kAppPaths, u"Path", data, size);
+              return answer.result == RegistryRead::Failed ? static_cast<int>(answer.error) : -1;
             }),
-            kErrorAccessDenied);
+            EACCES);
 }
 
 TEST(LocalTime, FollowsTheZoneAndItsDaylightSaving) {
-  std::int64_t value = 0;
   {
     ScopedEnv zone("TZ", "UTC0");
-    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34, value), 1463756614);
-    EXPECT_EQ(value, 1463756614);
-    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 32, 0, 0, 0, value), 1464739200);  // 2016-06-01
+    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34), 1463756614);
+    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 32, 0, 0, 0), 1464739200);  // 2016-06-01
   }
   {
     ScopedEnv zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");  // two hours ahead in May
-    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34, value), 1463756614 - 7200);
+    EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34), 1463756614 - 7200);
   }
 }
 
@@ -246,9 +257,10 @@ TEST(Probe, FolderWithoutWriteRightIsNotWritable) {
   test::MakeFolders(dir / u"locked");
   ::chmod(test::FsPath(dir / u"locked").c_str(), 0555);
   const String path = dir / u"locked";
-  EXPECT_EQ(AsOrdinaryUser([&] { return P().ProbeFolderWritable(P(), path.c_str()); }),
-            kProbeNotWritable);
-  EXPECT_EQ(AsOrdinaryUser([&] { return P().FileExists(P(), (path + u"\\x").c_str()); }), 0);
+  EXPECT_EQ(
+      AsOrdinaryUser([&] { return static_cast<int>(P().ProbeFolderWritable(P(), path.c_str())); }),
+      static_cast<int>(FolderProbe::NotWritable));
+  EXPECT_FALSE(AsOrdinaryUser([&] { return P().FileExists(P(), (path + u"\\x").c_str()); }));
 }
 
 TEST(Probe, FileThatCannotBeOpenedStillExists) {
@@ -257,7 +269,7 @@ TEST(Probe, FileThatCannotBeOpenedStillExists) {
   test::WriteBytes(dir / u"secret.dll", "x");
   ::chmod(test::FsPath(dir / u"secret.dll").c_str(), 0);
   const String path = dir / u"secret.dll";
-  EXPECT_EQ(AsOrdinaryUser([&] { return P().FileExists(P(), path.c_str()); }), 1);
+  EXPECT_TRUE(AsOrdinaryUser([&] { return P().FileExists(P(), path.c_str()); }));
 }
 
 TEST(Links, DeleteRemovesTheLinkNeverItsTarget) {
@@ -266,12 +278,12 @@ TEST(Links, DeleteRemovesTheLinkNeverItsTarget) {
   test::WriteBytes(dir / u"outside\\keep.txt", "keep");
   test::MakeFolders(dir / u"tree");
   fs::create_directory_symlink(test::FsPath(dir / u"outside"), test::FsPath(dir / u"tree\\link"));
-  EXPECT_EQ(P().ShellDelete(P(), (dir / u"tree").c_str()), 1);
+  EXPECT_TRUE(P().ShellDelete(P(), (dir / u"tree").c_str()));
   EXPECT_EQ(test::ReadBytes(dir / u"outside\\keep.txt"), "keep");
 
   // The staging name taken by a link: the link goes, the folder stays.
   fs::create_directory_symlink(test::FsPath(dir / u"outside"), test::FsPath(dir / u"staging"));
-  EXPECT_EQ(P().ShellDelete(P(), (dir / u"staging").c_str()), 1);
+  EXPECT_TRUE(P().ShellDelete(P(), (dir / u"staging").c_str()));
   EXPECT_FALSE(test::Exists(dir / u"staging"));
   EXPECT_EQ(test::ReadBytes(dir / u"outside\\keep.txt"), "keep");
 }
@@ -281,7 +293,7 @@ TEST(Links, CopyKeepsLinksAsLinks) {
   test::MakeFolders(dir / u"src");
   test::WriteBytes(dir / u"target.txt", "t");
   fs::create_symlink(test::FsPath(dir / u"target.txt"), test::FsPath(dir / u"src\\link"));
-  ASSERT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()), 1);
+  ASSERT_TRUE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()));
   EXPECT_TRUE(fs::is_symlink(test::FsPath(dir / u"dst\\link")));
 }
 
@@ -289,8 +301,8 @@ TEST(Links, WriteDoesNotFollowALinkInTheTargetsPlace) {
   TempDir dir;
   test::WriteBytes(dir / u"victim.txt", "untouched");
   fs::create_symlink(test::FsPath(dir / u"victim.txt"), test::FsPath(dir / u"out.dll"));
-  FileStream* stream = nullptr;
-  EXPECT_NE(P().OpenFileForWrite(P(), (dir / u"out.dll").c_str(), stream), 0);
+  EXPECT_EQ(P().OpenFileForWrite(P(), (dir / u"out.dll").c_str()), nullptr);
+  EXPECT_EQ(P().LastError(P()), (SystemError{ErrorSource::Errno, ELOOP}));
   EXPECT_EQ(test::ReadBytes(dir / u"victim.txt"), "untouched");
 }
 
@@ -300,11 +312,11 @@ TEST(ShellOps, CopyAndRenameRefuseATakenName) {
   test::WriteBytes(dir / u"src\\a", "a");
   test::MakeFolders(dir / u"taken");
   test::WriteBytes(dir / u"file", "f");
-  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"taken").c_str()), 0);
+  EXPECT_FALSE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"taken").c_str()));
   EXPECT_FALSE(test::Exists(dir / u"taken\\a"));
   EXPECT_FALSE(test::Exists(dir / u"taken\\src"));
-  EXPECT_EQ(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"file").c_str()), 0);
-  EXPECT_EQ(P().ShellRename(P(), (dir / u"src").c_str(), (dir / u"file").c_str()), 0);
+  EXPECT_FALSE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"file").c_str()));
+  EXPECT_FALSE(P().ShellRename(P(), (dir / u"src").c_str(), (dir / u"file").c_str()));
   EXPECT_EQ(test::ReadBytes(dir / u"file"), "f");
   EXPECT_EQ(test::ReadBytes(dir / u"src\\a"), "a");
 }
@@ -317,9 +329,9 @@ TEST(ShellOps, PathsOfExactly258CharactersWork) {
   const String target = base + String(258 - base.size(), u't');
   ASSERT_EQ(source.size(), 258u);
   test::MakeFolders(source);
-  EXPECT_EQ(P().ShellCopy(P(), source.c_str(), target.c_str()), 1);
-  EXPECT_EQ(P().ShellDelete(P(), target.c_str()), 1);
-  EXPECT_EQ(P().ShellRename(P(), source.c_str(), target.c_str()), 1);
+  EXPECT_TRUE(P().ShellCopy(P(), source.c_str(), target.c_str()));
+  EXPECT_TRUE(P().ShellDelete(P(), target.c_str()));
+  EXPECT_TRUE(P().ShellRename(P(), source.c_str(), target.c_str()));
   EXPECT_TRUE(test::IsFolder(target));
 }
 

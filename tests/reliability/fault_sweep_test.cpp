@@ -5,6 +5,7 @@
 // work folder may be left unless removing it was among the failed calls.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "tests/reliability/judge.h"
@@ -102,6 +103,31 @@ TEST(FaultSweep, JudgeSeesLostFilesLeftoversAndFalseSuccess) {
 
   test::WriteBytes(scene.install.root() + u"\\hklm\\stray", "x");
   EXPECT_FALSE(test::Judge(scene, fault, test::ProgramResult{1603, std::nullopt}, 1).empty());
+}
+
+// An injected failure carries the reason the layer gives it; a call that
+// goes through to the real backend leaves the backend's own.
+TEST(FaultLayer, InjectedFailuresCarryTheirReason) {
+  test::TempDir dir;
+  const String missing = dir / u"missing";
+  FaultPlatform fault(SystemPlatform());
+  const Platform& p = fault.platform();
+  for (const Op op : {Op::RemoveFile, Op::MakeFolder, Op::ShellRename}) {
+    fault.Fail(op, 1);
+  }
+  EXPECT_FALSE(p.RemoveFile(p, missing.c_str()));
+  EXPECT_EQ(p.LastError(p), test::InjectedError(Op::RemoveFile));
+  EXPECT_FALSE(p.RemoveFile(p, missing.c_str()));  // the real one fails too
+  EXPECT_EQ(p.LastError(p), (SystemError{ErrorSource::Errno, ENOENT}));
+  EXPECT_FALSE(p.MakeFolder(p, (dir / u"new").c_str()));
+  EXPECT_FALSE(test::Exists(dir / u"new"));
+  EXPECT_EQ(p.LastError(p), test::InjectedError(Op::MakeFolder));
+  EXPECT_FALSE(p.ShellRename(p, dir.path().c_str(), (dir / u"x").c_str()));
+  EXPECT_EQ(p.LastError(p), test::InjectedError(Op::ShellRename));
+  // Each is a realistic reason with the system's own text.
+  EXPECT_EQ(p.DescribeError(p, test::InjectedError(Op::RemoveFile)), u"Device or resource busy");
+  EXPECT_EQ(p.DescribeError(p, test::InjectedError(Op::WriteToFile)), u"No space left on device");
+  EXPECT_EQ(p.DescribeError(p, test::InjectedError(Op::MakeFolder)), u"Permission denied");
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "patch/manifest.h"
-#include "platform/framework.h"
+#include "platform/paths.h"
 
 namespace orv::manifest {
 namespace {

@@ -19,14 +19,12 @@
 // The backend's own lookups, as the platform record holds them.
 #ifdef _WIN32
 #include "platform/win32/backend.h"
-namespace backend = orv::win32;
 #else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "platform/posix/backend.h"
-namespace backend = orv::posix;
 #endif
 
 namespace orv {
@@ -44,8 +42,8 @@ struct Found {
 
 Found Payload(int k) {
   Found found;
-  EXPECT_EQ(
-      backend::FindPayload(kNoPlatform, manifest::PayloadResourceId(k), found.data, found.size), 1);
+  EXPECT_TRUE(
+      backend::FindPayload(kNoPlatform, manifest::PayloadResourceId(k), found.data, found.size));
   return found;
 }
 
@@ -76,12 +74,12 @@ TEST(PayloadLookup, EveryEntryCarriesThePayloadVersion) {
 TEST(PayloadLookup, StringsAreTheTablesPathsAndLibraries) {
   for (int k = 0; k < kPayloadCount; ++k) {
     String text = u"stale";
-    EXPECT_EQ(backend::LoadTableString(kNoPlatform, manifest::PayloadStringId(k), text), 1);
+    EXPECT_TRUE(backend::LoadTableString(kNoPlatform, manifest::PayloadStringId(k), text));
     EXPECT_EQ(text, kPayload[k].relativePath) << k;
   }
   for (int l = 0; l < manifest::kLibraryCount; ++l) {
     String text;
-    EXPECT_EQ(backend::LoadTableString(kNoPlatform, manifest::LibraryStringId(l), text), 1);
+    EXPECT_TRUE(backend::LoadTableString(kNoPlatform, manifest::LibraryStringId(l), text));
     EXPECT_EQ(text, manifest::kLibraries[l].fileName) << l;
   }
 }
@@ -91,13 +89,13 @@ TEST(PayloadLookup, UnknownIdsFailAndLeaveOutputsAlone) {
   for (const int id : {199, 225, 300, 0, -1}) {
     const std::uint8_t* data = marker;
     std::size_t size = 12345;
-    EXPECT_EQ(backend::FindPayload(kNoPlatform, id, data, size), 0) << id;
+    EXPECT_FALSE(backend::FindPayload(kNoPlatform, id, data, size)) << id;
     EXPECT_EQ(data, marker) << id;
     EXPECT_EQ(size, 12345u) << id;
   }
   for (const int id : {299, 325, 399, 403, 200}) {
     String text = u"stale";
-    EXPECT_EQ(backend::LoadTableString(kNoPlatform, id, text), 0) << id;
+    EXPECT_FALSE(backend::LoadTableString(kNoPlatform, id, text)) << id;
     EXPECT_TRUE(text.empty()) << id;
   }
 }
@@ -194,9 +192,9 @@ TEST(PayloadWrite, DoesNotMapThePayloadIn) {
   ASSERT_EQ(PresentPages(found.data, found.size), 0u);
 
   const std::string path = ::testing::TempDir() + "payload-write-test.bin";
-  FileStream* stream = nullptr;
-  ASSERT_EQ(backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str(), stream), 0);
-  EXPECT_EQ(backend::WriteToFile(kNoPlatform, stream, found.data, found.size), found.size);
+  FileStream* stream = backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str());
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(backend::WriteToFile(kNoPlatform, stream, found.data, found.size));
   backend::CloseFile(kNoPlatform, stream);
   EXPECT_EQ(PresentPages(found.data, found.size), 0u);
 
@@ -212,9 +210,9 @@ TEST(PayloadWrite, PartOfAPayloadFromItsMiddle) {
   const std::size_t from = 4097;
   const std::size_t count = found.size - from - 3;
   const std::string path = ::testing::TempDir() + "payload-write-part.bin";
-  FileStream* stream = nullptr;
-  ASSERT_EQ(backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str(), stream), 0);
-  EXPECT_EQ(backend::WriteToFile(kNoPlatform, stream, found.data + from, count), count);
+  FileStream* stream = backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str());
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(backend::WriteToFile(kNoPlatform, stream, found.data + from, count));
   backend::CloseFile(kNoPlatform, stream);
   const std::vector<char> written = ReadFile(path);
   std::remove(path.c_str());
@@ -227,9 +225,9 @@ TEST(PayloadWrite, OtherBytesAreWrittenAndKept) {
   std::vector<std::uint8_t> bytes(std::size_t{3} << 20);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
   const std::string path = ::testing::TempDir() + "payload-write-other.bin";
-  FileStream* stream = nullptr;
-  ASSERT_EQ(backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str(), stream), 0);
-  EXPECT_EQ(backend::WriteToFile(kNoPlatform, stream, bytes.data(), bytes.size()), bytes.size());
+  FileStream* stream = backend::OpenFileForWrite(kNoPlatform, FromUtf8(path).c_str());
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(backend::WriteToFile(kNoPlatform, stream, bytes.data(), bytes.size()));
   backend::CloseFile(kNoPlatform, stream);
   const std::vector<char> written = ReadFile(path);
   std::remove(path.c_str());

@@ -1,8 +1,12 @@
 #include "tests/support/fault_platform.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 #include "tests/support/test_support.h"
 
@@ -32,140 +36,190 @@ void RemoveEverySecondFile(const char16_t* folder) {
 
 const char* Name(Op op) {
   static const char* const names[] = {
-      "FileExists",         "FolderExists",        "ProbeFolderWritable", "ShellDelete",
-      "ShellCopy",          "ShellRename",         "ReadFileVersion",     "ReadRegistryValue",
-      "MakeLocalTimeStamp", "TempFolder",          "MakeFolder",          "OpenFileForWrite",
-      "WriteToFile",        "CloseFile",           "RemoveFile",          "CopySingleFile",
-      "ReadFileStatus",     "WriteFileStatus",     "FindPayload",         "LoadTableString",
-      "ShowMessage",        "CreateInstanceGuard", "ReleaseInstanceGuard"};
+#define ORV_SEAM_OP(name, result, parameters) #name,
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
+  };
   return names[static_cast<int>(op)];
 }
 
-FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) {
-  Platform& r = record_;
-  r.context = this;
-  r.FileExists = [](const Platform& s, const char16_t* path) {
-    auto& f = Self(s);
-    return f.Enter(Op::FileExists, path) ? 0 : f.real().FileExists(f.real(), path);
-  };
-  r.FolderExists = [](const Platform& s, const char16_t* path) {
-    auto& f = Self(s);
-    return f.Enter(Op::FolderExists, path) ? 0 : f.real().FolderExists(f.real(), path);
-  };
-  r.ProbeFolderWritable = [](const Platform& s, const char16_t* path) {
-    auto& f = Self(s);
-    return f.Enter(Op::ProbeFolderWritable, path) ? -2
-                                                  : f.real().ProbeFolderWritable(f.real(), path);
-  };
-  r.ShellDelete = [](const Platform& s, const char16_t* path) {
-    auto& f = Self(s);
-    if (!f.Enter(Op::ShellDelete, path)) return f.real().ShellDelete(f.real(), path);
-    if (f.PartialEffects()) RemoveEverySecondFile(path);
-    return 0;
-  };
-  r.ShellCopy = [](const Platform& s, const char16_t* from, const char16_t* to) {
-    auto& f = Self(s);
-    if (!f.Enter(Op::ShellCopy, from, to)) return f.real().ShellCopy(f.real(), from, to);
-    if (f.PartialEffects() && f.real().ShellCopy(f.real(), from, to) == 1) {
-      RemoveEverySecondFile(to);
+namespace {
+
+// What went wrong, in words every build can turn into its own code.
+enum class Reason { AccessDenied, SharingViolation, DiskFull, PathNotFound, InvalidData, Exists };
+
+// The failure a real machine is most likely to give for each operation: a
+// file held open by a scanner or the host, a full disk, a path that went
+// away, rights that were taken.
+Reason ReasonFor(Op op) {
+  switch (op) {
+    case Op::FileExists:
+    case Op::FolderExists:
+    case Op::TempFolder:
+    case Op::FindPayload:
+    case Op::LoadTableString:
+      return Reason::PathNotFound;
+    case Op::ShellDelete:
+    case Op::ShellRename:
+    case Op::ReadFileVersion:
+    case Op::OpenFileForWrite:
+    case Op::RemoveFile:
+    case Op::CopySingleFile:
+      return Reason::SharingViolation;
+    case Op::ShellCopy:
+    case Op::WriteToFile:
+      return Reason::DiskFull;
+    case Op::MakeLocalTimeStamp:
+      return Reason::InvalidData;
+    case Op::CreateInstanceGuard:
+      return Reason::Exists;
+    default:
+      return Reason::AccessDenied;
+  }
+}
+
+}  // namespace
+
+SystemError InjectedError(Op op) {
+  const Reason reason = ReasonFor(op);
+#ifdef _WIN32
+  // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,
+  // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS.
+  static constexpr std::uint32_t kWin32[] = {5, 32, 112, 3, 13, 183};
+  // EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST of the Windows C runtime.
+  static constexpr std::uint32_t kCrt[] = {13, 16, 28, 2, 22, 17};
+  const auto at = static_cast<std::size_t>(reason);
+  switch (op) {
+    case Op::ShellDelete:
+    case Op::ShellCopy:
+    case Op::ShellRename:
+      // The shell answers with the Windows codes for these.
+      return {ErrorSource::Shell, kWin32[at]};
+    case Op::OpenFileForWrite:
+    case Op::WriteToFile:
+    case Op::MakeLocalTimeStamp:
+      return {ErrorSource::Errno, kCrt[at]};
+    default:
+      return {ErrorSource::Win32, kWin32[at]};
+  }
+#else
+  static constexpr int kErrno[] = {EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST};
+  return {ErrorSource::Errno, static_cast<std::uint32_t>(kErrno[static_cast<int>(reason)])};
+#endif
+}
+
+namespace {
+
+struct Paths {
+  const char16_t* first = nullptr;
+  const char16_t* second = nullptr;
+};
+
+// The path-like arguments of a call, in order: what its trace shows.
+template <typename... Args>
+Paths PathsOf(const Args&... args) {
+  Paths paths;
+  const auto take = [&paths](const auto& arg) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(arg)>, const char16_t*>) {
+      (paths.first == nullptr ? paths.first : paths.second) = arg;
     }
-    return 0;
   };
-  r.ShellRename = [](const Platform& s, const char16_t* from, const char16_t* to) {
-    auto& f = Self(s);
-    return f.Enter(Op::ShellRename, from, to) ? 0 : f.real().ShellRename(f.real(), from, to);
-  };
-  r.ReadFileVersion = [](const Platform& s, const char16_t* path, FileVersion4& v) {
-    auto& f = Self(s);
-    return f.Enter(Op::ReadFileVersion, path) ? 0 : f.real().ReadFileVersion(f.real(), path, v);
-  };
-  r.ReadRegistryValue = [](const Platform& s, const char16_t* key, RegistryValueRequest& q) {
-    auto& f = Self(s);
-    return f.Enter(Op::ReadRegistryValue, key) ? kErrorAccessDenied
-                                               : f.real().ReadRegistryValue(f.real(), key, q);
-  };
-  r.MakeLocalTimeStamp = [](const Platform& s, std::int32_t d, std::int32_t h, std::int32_t m,
-                            std::int32_t sec, std::int64_t& value) {
-    auto& f = Self(s);
-    return f.Enter(Op::MakeLocalTimeStamp)
-               ? kTimeStampFailed
-               : f.real().MakeLocalTimeStamp(f.real(), d, h, m, sec, value);
-  };
-  r.TempFolder = [](const Platform& s, char16_t* buffer, std::uint32_t capacity) {
-    auto& f = Self(s);
-    return f.Enter(Op::TempFolder) ? 0u : f.real().TempFolder(f.real(), buffer, capacity);
-  };
-  r.MakeFolder = [](const Platform& s, const char16_t* path) {
-    auto& f = Self(s);
-    return f.Enter(Op::MakeFolder, path) ? 0 : f.real().MakeFolder(f.real(), path);
-  };
-  r.OpenFileForWrite = [](const Platform& s, const char16_t* path, FileStream*& stream) {
-    auto& f = Self(s);
-    return f.Enter(Op::OpenFileForWrite, path) ? 13
-                                               : f.real().OpenFileForWrite(f.real(), path, stream);
-  };
-  r.WriteToFile = [](const Platform& s, FileStream* stream, const void* data, std::size_t size) {
-    auto& f = Self(s);
-    // A failing write is a short one: half the bytes really land.
-    if (f.Enter(Op::WriteToFile)) return f.real().WriteToFile(f.real(), stream, data, size / 2);
-    return f.real().WriteToFile(f.real(), stream, data, size);
-  };
-  r.CloseFile = [](const Platform& s, FileStream* stream) {
-    auto& f = Self(s);
-    f.Enter(Op::CloseFile);
-    f.real().CloseFile(f.real(), stream);
-  };
-  r.RemoveFile = [](const Platform& s, const char16_t* path) {
-    auto& f = Self(s);
-    return f.Enter(Op::RemoveFile, path) ? 0 : f.real().RemoveFile(f.real(), path);
-  };
-  r.CopySingleFile = [](const Platform& s, const char16_t* from, const char16_t* to, bool x) {
-    auto& f = Self(s);
-    if (!f.Enter(Op::CopySingleFile, from, to)) {
-      return f.real().CopySingleFile(f.real(), from, to, x);
-    }
-    if (f.PartialEffects() && f.real().CopySingleFile(f.real(), from, to, x) != 0) {
-      std::filesystem::resize_file(FsPath(to), std::filesystem::file_size(FsPath(to)) / 2);
-    }
-    return 0;
-  };
-  r.ReadFileStatus = [](const Platform& s, const char16_t* path, FileStatusRecord& status) {
-    auto& f = Self(s);
-    return f.Enter(Op::ReadFileStatus, path) ? 0 : f.real().ReadFileStatus(f.real(), path, status);
-  };
-  r.WriteFileStatus = [](const Platform& s, const char16_t* path, const FileStatusRecord& st) {
-    auto& f = Self(s);
-    return f.Enter(Op::WriteFileStatus, path) ? 0 : f.real().WriteFileStatus(f.real(), path, st);
-  };
-  r.FindPayload = [](const Platform& s, int id, const std::uint8_t*& data, std::size_t& size) {
-    auto& f = Self(s);
-    return f.Enter(Op::FindPayload) ? 0 : f.real().FindPayload(f.real(), id, data, size);
-  };
-  r.LoadTableString = [](const Platform& s, int id, String& text) {
-    auto& f = Self(s);
-    if (f.Enter(Op::LoadTableString)) {
-      text.clear();
-      return 0;
-    }
-    return f.real().LoadTableString(f.real(), id, text);
-  };
-  r.ShowMessage = [](const Platform& s, const char16_t* caption, const char16_t* text,
-                     MessageIcon icon) {
-    auto& f = Self(s);
-    f.Enter(Op::ShowMessage, text);
+  (take(args), ...);
+  return paths;
+}
+
+// A call that goes through: to the real backend, except the notice, which is
+// recorded instead of shown.
+template <Op op, auto member, typename... Args>
+auto Pass(FaultPlatform& f, Args&&... args) {
+  f.SetInjectedError(std::nullopt);
+  if constexpr (op == Op::ShowMessage) {
+    const auto& [caption, text, icon] = std::tie(args...);
     f.Record(Notice{caption, text, icon});
-  };
-  r.CreateInstanceGuard = [](const Platform& s, const char16_t* name, bool& exists) {
-    auto& f = Self(s);
-    const bool fail = f.Enter(Op::CreateInstanceGuard, name);
-    InstanceGuard* guard = f.real().CreateInstanceGuard(f.real(), name, exists);
-    if (fail) exists = true;
-    return guard;
-  };
-  r.ReleaseInstanceGuard = [](const Platform& s, InstanceGuard* guard) {
-    auto& f = Self(s);
-    f.Enter(Op::ReleaseInstanceGuard);
-    f.real().ReleaseInstanceGuard(f.real(), guard);
+  } else {
+    return (f.real().*member)(f.real(), std::forward<Args>(args)...);
+  }
+}
+
+// A call made to fail: the operation's failure result, with what a real
+// failure of it leaves behind.
+template <Op op, auto member, typename Result, typename... Args>
+Result Failed(FaultPlatform& f, Args&&... args) {
+  if constexpr (std::is_void_v<Result>) {
+    // Closing, letting go and showing have no failure of their own.
+    Pass<op, member>(f, std::forward<Args>(args)...);
+  } else {
+    const auto& a = std::tie(args...);
+    const Platform& real = f.real();
+    if constexpr (op == Op::ShellDelete) {
+      if (f.PartialEffects()) RemoveEverySecondFile(std::get<0>(a));
+    } else if constexpr (op == Op::ShellCopy) {
+      if (f.PartialEffects() && real.ShellCopy(real, std::get<0>(a), std::get<1>(a))) {
+        RemoveEverySecondFile(std::get<1>(a));
+      }
+    } else if constexpr (op == Op::CopySingleFile) {
+      if (f.PartialEffects() && Pass<op, member>(f, std::forward<Args>(args)...)) {
+        const auto to = FsPath(std::get<1>(a));
+        std::filesystem::resize_file(to, std::filesystem::file_size(to) / 2);
+      }
+    } else if constexpr (op == Op::WriteToFile) {
+      // A failing write is a short one: half the bytes really land.
+      real.WriteToFile(real, std::get<0>(a), std::get<1>(a), std::get<2>(a) / 2);
+    } else if constexpr (op == Op::LoadTableString) {
+      std::get<1>(a).clear();
+    } else if constexpr (op == Op::CreateInstanceGuard) {
+      // Another instance holds the guard: the handle is real all the same.
+      InstanceGuard* guard = Pass<op, member>(f, std::forward<Args>(args)...);
+      std::get<1>(a) = true;
+      f.SetInjectedError(InjectedError(op));
+      return guard;
+    }
+    f.SetInjectedError(InjectedError(op));
+    if constexpr (std::is_same_v<Result, FolderProbe>) {
+      return FolderProbe::NotWritable;
+    } else if constexpr (std::is_same_v<Result, RegistryRead>) {
+      return RegistryRead::Failed;
+    } else {
+      return Result{};  // false, null, or no time stamp
+    }
+  }
+}
+
+template <typename Function>
+struct Forward;
+
+template <typename Result, typename... Args>
+struct Forward<Result (*)(const Platform&, Args...)> {
+  template <Op op, auto member>
+  static Result Call(const Platform& self, Args... args) {
+    FaultPlatform& f = Self(self);
+    Paths paths = PathsOf(args...);
+    // A notice is known by its text; its caption never changes.
+    if constexpr (op == Op::ShowMessage) paths = {paths.second, nullptr};
+    if (f.Enter(op, paths.first, paths.second)) {
+      return Failed<op, member, Result>(f, std::forward<Args>(args)...);
+    }
+    return Pass<op, member>(f, std::forward<Args>(args)...);
+  }
+};
+
+}  // namespace
+
+FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) {
+  record_.context = this;
+#define ORV_SEAM_OP(name, result, parameters) \
+  record_.name = &Forward<decltype(Platform::name)>::Call<Op::name, &Platform::name>;
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
+  // The reason of an injected failure is the layer's own; any other is the
+  // real backend's.
+  record_.LastError = [](const Platform& self) {
+    const FaultPlatform& f = Self(self);
+    return f.InjectedError() ? *f.InjectedError() : f.real().LastError(f.real());
   };
 }
 

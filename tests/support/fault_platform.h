@@ -1,10 +1,12 @@
 // A test layer over a real platform record: counts every call, records the
 // notices instead of showing them, and fails chosen calls of chosen
-// operations with that operation's failure result. The failed calls do what
-// a real failure does; everything else goes to the real backend.
+// operations with that operation's failure result and a realistic reason
+// (what LastError then gives). The failed calls do what a real failure does;
+// everything else goes to the real backend.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,30 +14,13 @@
 
 namespace orv::test {
 
+// One value per operation of the seam, in the order of its list.
 enum class Op {
-  FileExists,
-  FolderExists,
-  ProbeFolderWritable,
-  ShellDelete,
-  ShellCopy,
-  ShellRename,
-  ReadFileVersion,
-  ReadRegistryValue,
-  MakeLocalTimeStamp,
-  TempFolder,
-  MakeFolder,
-  OpenFileForWrite,
-  WriteToFile,
-  CloseFile,
-  RemoveFile,
-  CopySingleFile,
-  ReadFileStatus,
-  WriteFileStatus,
-  FindPayload,
-  LoadTableString,
-  ShowMessage,
-  CreateInstanceGuard,
-  ReleaseInstanceGuard,
+#define ORV_SEAM_OP(name, result, parameters) name,
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
 };
 
 const char* Name(Op op);
@@ -87,6 +72,10 @@ class FaultPlatform {
   // Counts and records the call; true when it must fail.
   bool Enter(Op op, const char16_t* path = nullptr, const char16_t* to = nullptr);
   void Record(Notice notice) { notices_.push_back(std::move(notice)); }
+  // The reason of the failure just injected, or nothing once a call went
+  // through to the real backend (which then holds the latest reason).
+  void SetInjectedError(std::optional<SystemError> error) { injected_ = error; }
+  const std::optional<SystemError>& InjectedError() const { return injected_; }
 
  private:
   const Platform& real_;
@@ -98,6 +87,11 @@ class FaultPlatform {
   int crashBefore_ = -1;
   bool partial_ = false;
   std::vector<Notice> notices_;
+  std::optional<SystemError> injected_;
 };
+
+// The reason the layer gives for an injected failure of op, in this build's
+// terms (Windows error codes, the shell's results, or errno).
+SystemError InjectedError(Op op);
 
 }  // namespace orv::test

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/file_version.h"
-#include "platform/framework.h"
+#include "platform/paths.h"
 #include "tools/pegen/pe_generator.h"
 
 namespace orv::test {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "platform/seam.h"
 #include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
@@ -38,9 +38,9 @@ TEST(FileExists, AFileOpenWithoutSharingIsPresent) {
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_EQ(again, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_EQ(P().FileExists(P(), path.c_str()), 1);
+  EXPECT_TRUE(P().FileExists(P(), path.c_str()));
   CloseHandle(locked);
-  EXPECT_EQ(P().FileExists(P(), path.c_str()), 1);
+  EXPECT_TRUE(P().FileExists(P(), path.c_str()));
 }
 
 TEST(FolderExists, RelativeAndAbsoluteFoldersLeaveTheCurrentDirectory) {
@@ -50,12 +50,12 @@ TEST(FolderExists, RelativeAndAbsoluteFoldersLeaveTheCurrentDirectory) {
   ASSERT_TRUE(SetCurrentDirectoryW(Wide(dir.path())));
   const std::wstring inside = CurrentDirectory();
 
-  EXPECT_EQ(P().FolderExists(P(), (dir / u"Orvanto\\Pellmark").c_str()), 1);
+  EXPECT_TRUE(P().FolderExists(P(), (dir / u"Orvanto\\Pellmark").c_str()));
   EXPECT_EQ(CurrentDirectory(), inside);
   // Relative to the current directory, which must not move in between.
-  EXPECT_EQ(P().FolderExists(P(), u"Orvanto"), 1);
-  EXPECT_EQ(P().FolderExists(P(), u"Orvanto\\Pellmark"), 1);
-  EXPECT_EQ(P().FolderExists(P(), u"Pellmark"), 0);
+  EXPECT_TRUE(P().FolderExists(P(), u"Orvanto"));
+  EXPECT_TRUE(P().FolderExists(P(), u"Orvanto\\Pellmark"));
+  EXPECT_FALSE(P().FolderExists(P(), u"Pellmark"));
   EXPECT_EQ(CurrentDirectory(), inside);
 
   SetCurrentDirectoryW(start.c_str());
@@ -77,9 +77,9 @@ TEST(ProbeFolderWritable, AFolderWithoutTheRightToCreateFilesIsNotWritable) {
   }
   ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-  EXPECT_EQ(P().ProbeFolderWritable(P(), folder.c_str()), kProbeNotWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (folder + u"\\").c_str()), kProbeNotWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), u"Z:\\usr\\no-such-folder"), kProbeMissing);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), folder.c_str()), FolderProbe::NotWritable);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), (folder + u"\\").c_str()), FolderProbe::NotWritable);
+  EXPECT_EQ(P().ProbeFolderWritable(P(), u"Z:\\usr\\no-such-folder"), FolderProbe::Missing);
 }
 
 // A path of 258 characters is the longest a one-entry list can carry.
@@ -95,9 +95,9 @@ TEST(ShellDelete, TakesPathsUpTo258Characters) {
   test::WriteBytes(at258, "a");
   test::WriteBytes(at259, "b");
 
-  EXPECT_EQ(P().ShellDelete(P(), at259.c_str()), 0);
+  EXPECT_FALSE(P().ShellDelete(P(), at259.c_str()));
   EXPECT_TRUE(test::Exists(at259));
-  EXPECT_EQ(P().ShellDelete(P(), at258.c_str()), 1);
+  EXPECT_TRUE(P().ShellDelete(P(), at258.c_str()));
   EXPECT_FALSE(test::Exists(at258));
 }
 

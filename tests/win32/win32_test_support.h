@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/framework.h"
+#include "platform/paths.h"
 
 namespace orv::win32test {
 

@@ -16,27 +16,26 @@ constexpr char16_t kHostKey[] =
 
 int Probe(const std::vector<String>& files) {
   const orv::Platform& p = orv::SystemPlatform();
-  char16_t temp[orv::kMaxPath] = {};
-  const std::uint32_t length = p.TempFolder(p, temp, orv::kMaxPath);
+  orv::PathBuffer temp;
   std::printf("temporary folder: %s\n",
-              length > 0 && length < orv::kMaxPath ? orv::ToUtf8(temp).c_str() : "(none)");
+              p.TempFolder(p, temp) ? orv::ToUtf8(temp.view()).c_str() : "(none)");
 
   std::uint8_t data[520] = {};
   orv::RegistryValueRequest request;
   request.valueName = u"Path";
   request.data = data;
   request.size = sizeof data - 2;  // keep a NUL after whatever is stored
-  const std::int32_t status = p.ReadRegistryValue(p, kHostKey, request);
-  if (status == orv::kErrorSuccess) {
+  if (p.ReadRegistryValue(p, kHostKey, request) == orv::RegistryRead::Read) {
     std::printf("host path: %s\n", orv::ToUtf8(reinterpret_cast<const char16_t*>(data)).c_str());
   } else {
-    std::printf("host path: not found (status %d)\n", static_cast<int>(status));
+    std::printf("host path: not found (%s)\n",
+                orv::ToUtf8(p.DescribeError(p, p.LastError(p))).c_str());
   }
 
   int result = 0;
   for (const String& file : files) {
     orv::FileVersion4 version;
-    if (p.ReadFileVersion(p, file.c_str(), version) == 1) {
+    if (p.ReadFileVersion(p, file.c_str(), version)) {
       std::printf("%s: %s\n", orv::ToUtf8(file).c_str(), orv::ToText(version).c_str());
     } else {
       std::printf("%s: no file version\n", orv::ToUtf8(file).c_str());

@@ -1,7 +1,5 @@
-// One registry value under HKEY_LOCAL_MACHINE, and local time stamps.
+// One registry value under HKEY_LOCAL_MACHINE.
 #include <windows.h>
-
-#include <ctime>
 
 #include "platform/win32/backend.h"
 
@@ -27,13 +25,16 @@ class OpenKey {
 
 }  // namespace
 
-std::int32_t ReadRegistryValue(const Platform&, const char16_t* keyPath,
+RegistryRead ReadRegistryValue(const Platform&, const char16_t* keyPath,
                                RegistryValueRequest& request) {
   // No view flag: the 32-bit build reads the 32-bit view, where a 32-bit host
   // records its path.
   OpenKey key;
   const LSTATUS opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(keyPath), 0, KEY_READ, key.out());
-  if (opened != ERROR_SUCCESS) return static_cast<std::int32_t>(opened);
+  if (opened != ERROR_SUCCESS) {
+    Fail(static_cast<DWORD>(opened));
+    return RegistryRead::Failed;
+  }
 
   DWORD type = request.type;
   DWORD size = request.size;
@@ -41,16 +42,9 @@ std::int32_t ReadRegistryValue(const Platform&, const char16_t* keyPath,
       RegQueryValueExW(key.get(), Wide(request.valueName), nullptr, &type, request.data, &size);
   request.type = type;
   request.size = size;
-  return static_cast<std::int32_t>(read);
-}
-
-std::int64_t MakeLocalTimeStamp(const Platform&, std::int32_t day, std::int32_t hour,
-                                std::int32_t minute, std::int32_t second, std::int64_t& value) {
-  std::tm local = LocalTimeOfMay2016(day, hour, minute, second);
-  const __time64_t stamp = _mktime64(&local);
-  if (stamp == -1) return kTimeStampFailed;
-  value = static_cast<std::int64_t>(stamp);
-  return value;
+  if (read == ERROR_SUCCESS) return RegistryRead::Read;
+  Fail(static_cast<DWORD>(read));
+  return read == ERROR_MORE_DATA ? RegistryRead::MoreData : RegistryRead::Failed;
 }
 
 }  // namespace orv::win32

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/file_ops.h"
+#include "platform/application.h"
 #include "platform/file_version.h"
-#include "platform/framework.h"
+#include "platform/paths.h"
 
 namespace orv {
 namespace {
@@ -161,15 +161,6 @@ TEST(Application, EntryRunsStartThenEndAndReturnsTheExitHooksResult) {
   EXPECT_EQ(log, (std::vector<std::string>{"start", "end"}));
   EXPECT_EQ(CWinApp::Current(), nullptr);
   EXPECT_EQ(RunApplication(), 1);
-}
-
-TEST(Application, FailedStatusRaisesTheFrameworkError) {
-  try {
-    RaiseStatusError(kStatusInvalidArg);
-    FAIL() << "returned";
-  } catch (const StatusError& error) {
-    EXPECT_EQ(error.code, 0x80070057u);
-  }
 }
 
 }  // namespace

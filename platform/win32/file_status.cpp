@@ -50,34 +50,36 @@ bool SetModificationTime(const char16_t* path, const FILETIME& modified) {
 
 }  // namespace
 
-int ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& status) {
+bool ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& status) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return 0;
+  if (!GetFileAttributesExW(Wide(path), GetFileExInfoStandard, &data)) return Fail();
   status.creationTime = ToUnixSeconds(data.ftCreationTime);
   status.modificationTime = ToUnixSeconds(data.ftLastWriteTime);
   status.accessTime = ToUnixSeconds(data.ftLastAccessTime);
   status.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   status.attributes = data.dwFileAttributes;
-  return 1;
+  return true;
 }
 
-int WriteFileStatus(const Platform&, const char16_t* path, const FileStatusRecord& status) {
+bool WriteFileStatus(const Platform&, const char16_t* path, const FileStatusRecord& status) {
   FILETIME modified{};
-  if (!ToFileTime(status.modificationTime, modified)) return 0;
-  if (SetModificationTime(path, modified)) return 1;
+  if (!ToFileTime(status.modificationTime, modified)) return Fail(ERROR_INVALID_PARAMETER);
+  if (SetModificationTime(path, modified)) return true;
+  const DWORD refused = GetLastError();
   // Wine refuses attribute access to a read-only file (access denied), which
   // Windows grants. There the read-only attribute is lifted for the change
   // and put back after it.
   const DWORD attributes = GetFileAttributesW(Wide(path));
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-    return 0;
+    return Fail(refused);
   }
   if (!SetFileAttributesW(Wide(path), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
-    return 0;
+    return Fail();
   }
   const bool set = SetModificationTime(path, modified);
+  const DWORD error = GetLastError();
   SetFileAttributesW(Wide(path), attributes);
-  return set ? 1 : 0;
+  return set || Fail(error);
 }
 
 }  // namespace orv::win32

@@ -12,9 +12,9 @@ constexpr std::uint32_t kAttributeDirectory = 0x10;
 constexpr std::uint32_t kAttributeNormal = 0x80;
 }  // namespace
 
-int ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& status) {
+bool ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& status) {
   struct stat st;
-  if (::stat(NativePath(path).c_str(), &st) != 0) return 0;
+  if (::stat(NativePath(path).c_str(), &st) != 0) return Fail();
   FileStatusRecord filled;
   // POSIX keeps no creation time in stat; the status-change time stands in.
   filled.creationTime = st.st_ctim.tv_sec;
@@ -25,15 +25,15 @@ int ReadFileStatus(const Platform&, const char16_t* path, FileStatusRecord& stat
   if ((st.st_mode & S_IWUSR) == 0) filled.attributes |= kAttributeReadOnly;
   if (filled.attributes == 0) filled.attributes = kAttributeNormal;
   status = filled;
-  return 1;
+  return true;
 }
 
-int WriteFileStatus(const Platform&, const char16_t* path, const FileStatusRecord& status) {
+bool WriteFileStatus(const Platform&, const char16_t* path, const FileStatusRecord& status) {
   // Only the modification time is set; the access time is left alone, and
   // so are the mode bits (a read-only file stays read-only).
   const struct timespec times[2] = {{0, UTIME_OMIT},
                                     {static_cast<time_t>(status.modificationTime), 0}};
-  return ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0 ? 1 : 0;
+  return ::utimensat(AT_FDCWD, NativePath(path).c_str(), times, 0) == 0 || Fail();
 }
 
 }  // namespace orv::posix

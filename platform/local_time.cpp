@@ -1,4 +1,4 @@
-#include "platform/registry_time.h"
+#include "platform/local_time.h"
 
 namespace orv {
 

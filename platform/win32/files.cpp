@@ -1,0 +1,76 @@
+// The temporary folder, folders, file streams and single-file copies.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <new>
+
+#include "platform/win32/backend.h"
+
+namespace orv {
+
+struct FileStream {
+  std::FILE* file;
+};
+
+namespace win32 {
+
+bool TempFolder(const Platform&, PathBuffer& folder) {
+  folder.Clear();
+  const DWORD length = GetTempPathW(static_cast<DWORD>(kMaxPath), Wide(folder.text));
+  if (length == 0) return Fail();
+  // Otherwise the size a longer folder needs: it does not fit our buffers.
+  if (length >= kMaxPath) {
+    folder.Clear();
+    return Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  return true;
+}
+
+bool MakeFolder(const Platform&, const char16_t* path) {
+  return CreateDirectoryW(Wide(path), nullptr) || Fail();
+}
+
+FileStream* OpenFileForWrite(const Platform&, const char16_t* path) {
+  std::FILE* file = nullptr;
+  const errno_t error = _wfopen_s(&file, Wide(path), L"wb");
+  if (error != 0 || file == nullptr) {
+    FailWithErrno(error != 0 ? error : EINVAL);
+    return nullptr;
+  }
+  // Unbuffered, so that the count a write reports is what reached the file:
+  // an error cannot hide in the buffer until a close whose result nobody
+  // reads.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  FileStream* stream = new (std::nothrow) FileStream{file};
+  if (stream == nullptr) {
+    std::fclose(file);
+    FailWithErrno(ENOMEM);
+  }
+  return stream;
+}
+
+bool WriteToFile(const Platform&, FileStream* stream, const void* data, std::size_t size) {
+  if (stream == nullptr) return FailWithErrno(EBADF);
+  errno = 0;
+  if (std::fwrite(data, 1, size, stream->file) == size) return true;
+  // A short count with no error of its own is the disk filling up.
+  return FailWithErrno(errno != 0 ? errno : ENOSPC);
+}
+
+void CloseFile(const Platform&, FileStream* stream) {
+  if (stream == nullptr) return;
+  std::fclose(stream->file);
+  delete stream;
+}
+
+bool RemoveFile(const Platform&, const char16_t* path) {
+  return DeleteFileW(Wide(path)) || Fail();
+}
+
+bool CopySingleFile(const Platform&, const char16_t* from, const char16_t* to, bool failIfExists) {
+  return CopyFileW(Wide(from), Wide(to), failIfExists ? TRUE : FALSE) || Fail();
+}
+
+}  // namespace win32
+}  // namespace orv
