@@ -14,7 +14,7 @@
 # trees), ORV_E2E_LAUNCH_SECONDS (how long one Windows process may take).
 
 ORV_E2E_EXE=${ORV_E2E_EXE:-$ORV_REPO/build/win32/WinOrvantoPatch1.exe}
-ORV_E2E_WATCHER=${ORV_E2E_WATCHER:-$ORV_REPO/build/win32/tests/win32/box_watcher.exe}
+ORV_E2E_WATCHER=${ORV_E2E_WATCHER:-$ORV_REPO/build/win32/tools/box_watcher/box_watcher.exe}
 ORV_E2E_PEGEN=${ORV_E2E_PEGEN:-$ORV_REPO/build/native/tools/pegen}
 ORV_E2E_FILEVERSION=${ORV_E2E_FILEVERSION:-$ORV_REPO/build/native/tools/fileversion}
 ORV_E2E_LAUNCH_SECONDS=${ORV_E2E_LAUNCH_SECONDS:-600}
