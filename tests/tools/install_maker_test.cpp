@@ -141,11 +141,9 @@ TEST(InstallMaker, WineRegistryScriptPointsAtTheHostAsWineSeesIt) {
   String root16 = FromUtf8(test::FsPath(root.path()).string());
   String escaped;
   for (char16_t c : root16) escaped += c == u'/' ? String(u"\\\\") : String(1, c);
-  EXPECT_EQ(ToUtf8(text),
-            ToUtf8(u"Windows Registry Editor Version 5.00\n\n"
-                   u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App "
-                   u"Paths\\Quenbrite.exe]\n\"Path\"=\"Z:" +
-                   escaped + u"\\\\Orvanto \\\"\u00DC\U0001D11E\\\"\"\n"));
+  EXPECT_EQ(ToUtf8(text), ToUtf8(u"Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\" +
+                                 String(manifest::kHostRegistryKey) + u"]\n\"Path\"=\"Z:" +
+                                 escaped + u"\\\\Orvanto \\\"\u00DC\U0001D11E\\\"\"\n"));
 }
 
 // bash reads the table back as the payload the program carries.
