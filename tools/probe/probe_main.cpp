@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "patch/manifest.h"
 #include "platform/seam.h"
 
 namespace {
 
 using orv::String;
-
-constexpr char16_t kHostKey[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quenbrite.exe";
 
 int Probe(const std::vector<String>& files) {
   const orv::Platform& p = orv::SystemPlatform();
@@ -20,12 +18,12 @@ int Probe(const std::vector<String>& files) {
   std::printf("temporary folder: %s\n",
               p.TempFolder(p, temp) ? orv::ToUtf8(temp.view()).c_str() : "(none)");
 
-  std::uint8_t data[520] = {};
+  std::uint8_t data[orv::manifest::kHostRegistryBytes] = {};
   orv::RegistryValueRequest request;
-  request.valueName = u"Path";
+  request.valueName = orv::manifest::kHostRegistryValue;
   request.data = data;
   request.size = sizeof data - 2;  // keep a NUL after whatever is stored
-  if (p.ReadRegistryValue(p, kHostKey, request) == orv::RegistryRead::Read) {
+  if (p.ReadRegistryValue(p, orv::manifest::kHostRegistryKey, request) == orv::RegistryRead::Read) {
     std::printf("host path: %s\n", orv::ToUtf8(reinterpret_cast<const char16_t*>(data)).c_str());
   } else {
     std::printf("host path: not found (%s)\n",
