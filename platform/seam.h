@@ -14,6 +14,7 @@
 
 #include "platform/file_status.h"
 #include "platform/file_version.h"
+#include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/system_error.h"

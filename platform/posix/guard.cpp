@@ -22,7 +22,13 @@ InstanceGuard* CreateInstanceGuard(const Platform&, const char16_t* name, bool& 
   // A lock on a file in the temporary folder: runs that share the folder
   // share the guard, and the kernel lets go of it when the process ends,
   // however it ends.
-  const std::string path = NativePath(TempFolderText().c_str()) + ToUtf8(name) + ".lock";
+  // A namespace prefix ("Global\\NAME") becomes part of the file's name, so
+  // that both names of the guard are locks side by side.
+  std::string file = ToUtf8(name);
+  for (char& c : file) {
+    if (c == '\\' || c == '/') c = '.';
+  }
+  const std::string path = NativePath(TempFolderText().c_str()) + file + ".lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {

@@ -10,7 +10,11 @@ InstanceGuard* CreateInstanceGuard(const Platform&, const char16_t* name, bool& 
   SetLastError(ERROR_SUCCESS);
   const HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name));
   const DWORD error = GetLastError();
-  alreadyExists = error == ERROR_ALREADY_EXISTS;
+  // A name that exists but may not be opened (a SYSTEM run's guard in the
+  // global namespace, seen from a user's session) is held by someone else
+  // all the same.
+  alreadyExists =
+      error == ERROR_ALREADY_EXISTS || (mutex == nullptr && error == ERROR_ACCESS_DENIED);
   if (mutex == nullptr) Fail(error);
   return static_cast<InstanceGuard*>(mutex);
 }
