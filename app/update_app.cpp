@@ -1,7 +1,10 @@
 #include "app/update_app.h"
 
+#include "app/command_line.h"
 #include "patch/manifest.h"
 #include "patch/run.h"
+#include "patch/run_log.h"
+#include "res/program_version.h"
 
 namespace orv {
 
@@ -11,25 +14,86 @@ COrvantoUpdateApp::COrvantoUpdateApp(const Platform& platform)
 bool COrvantoUpdateApp::StartInstance() {
   CWinApp::StartInstance();
   const Platform& p = platform_;
-  bool alreadyExists = false;
-  mutex_ = p.CreateInstanceGuard(p, manifest::kMutexName, alreadyExists);
-  if (alreadyExists) {
+  const CommandLine line = ParseCommandLine(Arguments());
+  // Nobody sees a box in session 0 or on a hidden window station, and it
+  // would hold the run until a deployment tool gives up on it: such a run
+  // is quiet.
+  const bool show = !line.quiet && p.CanShowMessages(p);
+  if (line.refused || line.help) {
+    if (show) {
+      p.ShowMessage(p, manifest::kCaption, UsageText(line.refused).c_str(),
+                    line.refused ? MessageIcon::Warning : MessageIcon::Information);
+    }
+    SetExitCode(line.refused ? kExitInvalidCommandLine : 0);
+    return false;
+  }
+  if (!HoldGuard()) {
     // Another run is in progress: end silently, without touching anything.
-    if (mutex_ != nullptr) p.ReleaseInstanceGuard(p, mutex_);
-    mutex_ = nullptr;
     SetExitCode(ExitCodeFor(PatchOutcome::AlreadyRunning));
     return false;
   }
-  SetExitCode(ExitCodeFor(RunPatch(p)));
+  RunLog log;
+  if (line.logPath) {
+    if (const int refused = OpenLog(*line.logPath, show, log)) {
+      SetExitCode(refused);
+      return false;
+    }
+  }
+  log.Line("WinOrvantoPatch1.exe " ORV_PROGRAM_VERSION_TEXT ", command line: " +
+           LogText(JoinArguments(Arguments())));
+  log.Line(show         ? "the outcome is shown in a message box"
+           : line.quiet ? "quiet: no message box"
+                        : "nobody can see a message box here: no message box");
+  const int exitCode = ExitCodeFor(RunPatch(p, log, show));
+  log.Line("exit code " + std::to_string(exitCode));
+  SetExitCode(exitCode);
   return false;
 }
 
 int COrvantoUpdateApp::EndInstance() {
-  if (mutex_ != nullptr) {
-    platform_.ReleaseInstanceGuard(platform_, mutex_);
-    mutex_ = nullptr;
-  }
+  ReleaseGuard();
   return CWinApp::EndInstance();
+}
+
+bool COrvantoUpdateApp::HoldGuard() {
+  const Platform& p = platform_;
+  bool alreadyExists = false;
+  mutex_ = p.CreateInstanceGuard(p, manifest::kMutexName, alreadyExists);
+  if (!alreadyExists) {
+    globalMutex_ = p.CreateInstanceGuard(p, manifest::kGlobalMutexName, alreadyExists);
+  }
+  if (alreadyExists) ReleaseGuard();
+  return !alreadyExists;
+}
+
+void COrvantoUpdateApp::ReleaseGuard() {
+  const Platform& p = platform_;
+  for (InstanceGuard** guard : {&globalMutex_, &mutex_}) {
+    if (*guard != nullptr) p.ReleaseInstanceGuard(p, *guard);
+    *guard = nullptr;
+  }
+}
+
+int COrvantoUpdateApp::OpenLog(const String& path, bool show, RunLog& log) {
+  const Platform& p = platform_;
+  String full;
+  if (p.FullPath(p, path.c_str(), full) && !LogPathIsClear(p, full)) {
+    if (show) {
+      const String refused =
+          u"/log " + path + u" (a log cannot lie in the add-in folder or its work folders)";
+      p.ShowMessage(p, manifest::kCaption, UsageText(refused).c_str(), MessageIcon::Warning);
+    }
+    return kExitInvalidCommandLine;
+  }
+  if (!log.Open(p, (full.empty() ? path : full).c_str())) {
+    if (show) {
+      const String text =
+          u"The log file cannot be created:\n" + path + u"\n" + p.DescribeError(p, p.LastError(p));
+      p.ShowMessage(p, manifest::kCaption, text.c_str(), MessageIcon::Warning);
+    }
+    return kExitLogFailure;
+  }
+  return 0;
 }
 
 }  // namespace orv

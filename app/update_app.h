@@ -1,5 +1,5 @@
-// The application object: framework set-up, the single-instance guard, the
-// patch run, and letting go of the guard at exit.
+// The application object: the command line, the single-instance guard, the
+// log, the patch run, and letting go of the guard at exit.
 #pragma once
 
 #include "platform/application.h"
@@ -7,20 +7,31 @@
 
 namespace orv {
 
+class RunLog;
+
 class COrvantoUpdateApp : public CWinApp {
  public:
   explicit COrvantoUpdateApp(const Platform& platform);
   ~COrvantoUpdateApp() override = default;
 
-  // Runs the patch unless another instance holds the guard; always false, so
-  // no message loop ever starts.
+  // Runs the patch unless the command line is refused or asks for help, or
+  // another instance holds the guard; always false, so no message loop ever
+  // starts.
   bool StartInstance() override;
   // Lets go of the guard; the result is the process's exit code.
   int EndInstance() override;
 
  private:
+  // Takes the guard under both its names; false when another run has either.
+  bool HoldGuard();
+  void ReleaseGuard();
+  // Opens the log the command line asks for; 0, or the exit code that
+  // refuses the run.
+  int OpenLog(const String& path, bool show, RunLog& log);
+
   const Platform& platform_;
   InstanceGuard* mutex_ = nullptr;
+  InstanceGuard* globalMutex_ = nullptr;
 };
 
 }  // namespace orv

@@ -1,5 +1,7 @@
 #include "patch/stages.h"
 
+#include <string>
+
 namespace orv {
 
 bool AddinFilesFit(StringView folder) {
@@ -19,11 +21,7 @@ HostVersionClass ClassifyHostVersion(const FileVersion4& version) {
   return difference < 0 ? HostVersionClass::Older : HostVersionClass::Newer;
 }
 
-namespace {
-
-// The host's folder from its launcher's App Paths entry. False for anything
-// that is not a usable folder path, which means the host is not installed.
-bool DiscoverHost(const Platform& p, PathBuffer& hostDir) {
+bool DiscoverHost(const Platform& p, PathBuffer& hostDir, RunLog& log) {
   hostDir.Clear();
   RegistryValueRequest request;
   request.valueName = manifest::kHostRegistryValue;
@@ -31,30 +29,52 @@ bool DiscoverHost(const Platform& p, PathBuffer& hostDir) {
   request.data = reinterpret_cast<std::uint8_t*>(hostDir.text);
   request.size = manifest::kHostRegistryBytes;
   if (p.ReadRegistryValue(p, manifest::kHostRegistryKey, request) != RegistryRead::Read) {
+    log.Line("the host's App Paths value could not be read: the host is not installed");
     return false;
   }
   // A value that fills the whole buffer without a NUL is cut short: a path
   // we cannot trust is no path.
   if (hostDir.text[kMaxPath - 1] != u'\0') {
     hostDir.Clear();
+    log.Line("the host's App Paths value is too long to be a folder: the host is not installed");
     return false;
   }
-  return p.FolderExists(p, hostDir.c_str());
+  log.Line("host folder from App Paths: " + LogText(hostDir.view()));
+  if (!p.FolderExists(p, hostDir.c_str())) {
+    log.Line("the host folder does not exist: the host is not installed");
+    return false;
+  }
+  return true;
 }
 
-std::optional<PatchOutcome> CheckHostVersion(const Platform& p, const PathBuffer& hostDir) {
+namespace {
+
+std::optional<PatchOutcome> CheckHostVersion(const Platform& p, const PathBuffer& hostDir,
+                                             RunLog& log) {
   PathBuffer launcher;
-  if (!Concat(launcher, hostDir.view(), manifest::kLauncherName)) return PatchOutcome::Failed;
+  if (!Concat(launcher, hostDir.view(), manifest::kLauncherName)) {
+    log.Line("the launcher's path is too long");
+    return PatchOutcome::Failed;
+  }
   FileVersion4 hostVersion;
-  if (!p.ReadFileVersion(p, launcher.c_str(), hostVersion)) return PatchOutcome::Failed;
+  if (!p.ReadFileVersion(p, launcher.c_str(), hostVersion)) {
+    log.Line("the launcher's version cannot be read: " + LogText(launcher.view()));
+    return PatchOutcome::Failed;
+  }
+  const std::string versions = "launcher " + LogText(launcher.view()) + " is at " +
+                               ToText(hostVersion) + ", the patch is made for " +
+                               ToText(manifest::kHostVersion);
   switch (ClassifyHostVersion(hostVersion)) {
     case HostVersionClass::Older:
+      log.Line(versions + ": the host is too old");
       return PatchOutcome::HostTooOld;
     case HostVersionClass::Newer:
+      log.Line(versions + ": the host is newer, the patch is not needed");
       return PatchOutcome::NotNeeded;
     case HostVersionClass::Matches:
       break;
   }
+  log.Line(versions + ": the host matches");
   return std::nullopt;
 }
 
@@ -77,32 +97,63 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
     String relativePath;
     p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
     PathBuffer scanPath;
-    if (!JoinPath(scanPath, context.addinDir.view(), relativePath)) return PatchOutcome::Failed;
-    if (!p.FileExists(p, scanPath.c_str())) return std::nullopt;
+    if (!JoinPath(scanPath, context.addinDir.view(), relativePath)) {
+      context.log.Line("an add-in file's path is too long: " + LogText(relativePath));
+      return PatchOutcome::Failed;
+    }
+    const std::string file = "add-in file " + LogText(relativePath);
+    if (!p.FileExists(p, scanPath.c_str())) {
+      context.log.Line(file + " is missing: the patch is needed");
+      return std::nullopt;
+    }
     FileVersion4 installed;
-    if (!p.ReadFileVersion(p, scanPath.c_str(), installed)) return PatchOutcome::Failed;
-    if (CompareFileVersion(target, installed) < 0) return std::nullopt;
+    if (!p.ReadFileVersion(p, scanPath.c_str(), installed)) {
+      context.log.Line(file + ": its version cannot be read");
+      return PatchOutcome::Failed;
+    }
+    if (CompareFileVersion(target, installed) < 0) {
+      context.log.Line(file + " is at " + ToText(installed) + ", older than " + ToText(target) +
+                       ": the patch is needed");
+      return std::nullopt;
+    }
+    context.log.Line(file + " is at " + ToText(installed));
   }
+  context.log.Line("every add-in file is at " + ToText(target) +
+                   " or newer: the patch is not needed");
   return PatchOutcome::NotNeeded;
 }
 
 }  // namespace
 
 std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& context) {
+  RunLog& log = context.log;
   // A machine without the host does not need the patch: that is no error.
-  if (!DiscoverHost(p, context.hostInstallDir)) return PatchOutcome::NotNeeded;
-  if (auto outcome = CheckHostVersion(p, context.hostInstallDir)) return outcome;
-  if (!Concat(context.addinDir, context.hostInstallDir.view(), manifest::kAddinName)) {
-    return PatchOutcome::Failed;
-  }
+  if (!DiscoverHost(p, context.hostInstallDir, log)) return PatchOutcome::NotNeeded;
+  if (auto outcome = CheckHostVersion(p, context.hostInstallDir, log)) return outcome;
   // Every file's path must fit, not only those the scan reaches first:
   // otherwise a run could install files that no later run can check, and
   // each of those runs would report a failure.
-  if (!AddinFilesFit(context.addinDir.view())) return PatchOutcome::Failed;
-  if (p.ProbeFolderWritable(p, context.addinDir.c_str()) != FolderProbe::Writable) {
+  if (!Concat(context.addinDir, context.hostInstallDir.view(), manifest::kAddinName) ||
+      !AddinFilesFit(context.addinDir.view())) {
+    log.Line("the add-in folder's files would not fit a 260-character path");
     return PatchOutcome::Failed;
   }
-  if (!BuildTimeStamps(p, context)) return PatchOutcome::Failed;
+  log.Line("add-in folder: " + LogText(context.addinDir.view()));
+  switch (p.ProbeFolderWritable(p, context.addinDir.c_str())) {
+    case FolderProbe::Writable:
+      log.Line("the add-in folder is writable");
+      break;
+    case FolderProbe::Missing:
+      log.Line("the add-in folder is missing or not a folder");
+      return PatchOutcome::Failed;
+    case FolderProbe::NotWritable:
+      log.Line("no file can be created in the add-in folder");
+      return PatchOutcome::Failed;
+  }
+  if (!BuildTimeStamps(p, context)) {
+    log.Line("the payload's time stamps cannot be built");
+    return PatchOutcome::Failed;
+  }
   return ScanInstalledFiles(p, context);
 }
 

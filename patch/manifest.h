@@ -34,6 +34,9 @@ inline constexpr char16_t kReplacementSuffix[] = u"_CPY";
 inline constexpr int kAttempts = 20;
 
 inline constexpr char16_t kMutexName[] = u"WinOrvantoPatch1_Main";
+// The same guard across sessions: a SYSTEM run in session 0 and a user's run
+// must not patch one folder at once.
+inline constexpr char16_t kGlobalMutexName[] = u"Global\\WinOrvantoPatch1_Main";
 inline constexpr char16_t kCaption[] = u"Patch for Orvanto";
 
 // Local wall-clock time of May 2016.

@@ -26,6 +26,22 @@ OutcomeMessage MessageFor(PatchOutcome outcome) {
   return {nullptr, MessageIcon::Warning};
 }
 
+const char* NameOf(PatchOutcome outcome) {
+  switch (outcome) {
+    case PatchOutcome::AlreadyRunning:
+      return "AlreadyRunning";
+    case PatchOutcome::NotNeeded:
+      return "NotNeeded";
+    case PatchOutcome::HostTooOld:
+      return "HostTooOld";
+    case PatchOutcome::Failed:
+      return "Failed";
+    case PatchOutcome::Succeeded:
+      return "Succeeded";
+  }
+  return "?";
+}
+
 int ExitCodeFor(PatchOutcome outcome) {
   switch (outcome) {
     case PatchOutcome::Succeeded:

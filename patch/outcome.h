@@ -20,6 +20,9 @@ struct OutcomeMessage {
 
 OutcomeMessage MessageFor(PatchOutcome outcome);
 
+// "Succeeded", "NotNeeded" and so on, for logs and reports.
+const char* NameOf(PatchOutcome outcome);
+
 // The process's exit code, in the codes deployment tools already read from
 // Windows Installer, so that a failure never looks like success to a script:
 // 0 done or not needed, 1603 failed, 1618 another run in progress, 1642 the

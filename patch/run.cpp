@@ -1,21 +1,74 @@
 #include "patch/run.h"
 
+#include "patch/logging_platform.h"
 #include "patch/stages.h"
 
 namespace orv {
 
-PatchOutcome RunPatch(const Platform& p) {
-  RunContext context;
-  PatchOutcome outcome = PatchOutcome::Failed;
-  if (auto ended = CheckEligibility(p, context)) {
-    outcome = *ended;
-  } else if (auto failed = StagePayload(p, context)) {
-    outcome = *failed;
+namespace {
+
+PatchOutcome RunStages(const Platform& p, RunContext& context) {
+  if (auto ended = CheckEligibility(p, context)) return *ended;
+  if (auto failed = StagePayload(p, context)) return *failed;
+  return BackupAndSwap(p, context);
+}
+
+}  // namespace
+
+PatchOutcome RunPatch(const Platform& p, RunLog& log, bool showMessage) {
+  RunContext context{log};
+  PatchOutcome outcome;
+  if (log.Active()) {
+    const LoggingPlatform logged(p, log);
+    outcome = RunStages(logged.platform(), context);
   } else {
-    outcome = BackupAndSwap(p, context);
+    outcome = RunStages(p, context);
   }
-  ShowOutcome(p, outcome);
+  log.Line(std::string("outcome: ") + NameOf(outcome));
+  if (showMessage) ShowOutcome(p, outcome);
   return outcome;
+}
+
+namespace {
+
+// Paths compared as the file system compares them on Windows: either
+// separator, and letters of either case.
+String Comparable(StringView path) {
+  String out(path);
+  for (char16_t& c : out) {
+    if (c == u'/') c = u'\\';
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return out;
+}
+
+bool IsWithin(const String& path, StringView folder) {
+  const String prefix = Comparable(folder);
+  return path == prefix || path.starts_with(prefix + u'\\');
+}
+
+}  // namespace
+
+bool LogPathIsClear(const Platform& p, StringView fullPath) {
+  const String path = Comparable(fullPath);
+  RunLog none;
+  PathBuffer host;
+  PathBuffer addin;
+  if (DiscoverHost(p, host, none) && Concat(addin, host.view(), manifest::kAddinName)) {
+    // The copy's numbered names all begin with its plain one.
+    const String addinDir(addin.view());
+    if (IsWithin(path, addinDir) || IsWithin(path, Concat(addinDir, manifest::kBackupSuffix)) ||
+        path.starts_with(Comparable(Concat(addinDir, manifest::kReplacementSuffix)))) {
+      return false;
+    }
+  }
+  PathBuffer temp;
+  return !p.TempFolder(p, temp) || !IsWithin(path, Concat(temp.view(), manifest::kStagingName));
+}
+
+PatchOutcome RunPatch(const Platform& p) {
+  RunLog none;
+  return RunPatch(p, none);
 }
 
 }  // namespace orv

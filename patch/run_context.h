@@ -6,11 +6,16 @@
 #include <cstdint>
 
 #include "patch/manifest.h"
+#include "patch/run_log.h"
 #include "platform/paths.h"
 
 namespace orv {
 
 struct RunContext {
+  explicit RunContext(RunLog& runLog) : log(runLog) {}
+
+  // Where the stages say what they found and decided.
+  RunLog& log;
   // The host's installation folder, from its launcher's App Paths entry.
   PathBuffer hostInstallDir;
   // The add-in folder: the host folder followed by "\Pellmark".

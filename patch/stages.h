@@ -21,6 +21,10 @@ enum class HostVersionClass {
 };
 HostVersionClass ClassifyHostVersion(const FileVersion4& version);
 
+// The host's folder from its launcher's App Paths entry. False for anything
+// that is not a usable folder path, which means the host is not installed.
+bool DiscoverHost(const Platform& platform, PathBuffer& hostDir, RunLog& log);
+
 // Finds the host, checks its version and the add-in folder, builds the time
 // stamps and looks for an installed add-in file that is missing or older
 // than the payload.

@@ -1,6 +1,8 @@
 #include "patch/retry.h"
 #include "patch/stages.h"
 
+#include <string>
+
 namespace orv {
 
 namespace {
@@ -45,8 +47,12 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
       return false;
     }
   }
-  return WritePayloadFile(p, target.c_str(), data, size) &&
-         StampFile(p, target.c_str(), context.timeStamps[k]);
+  if (!WritePayloadFile(p, target.c_str(), data, size)) return false;
+  if (!StampFile(p, target.c_str(), context.timeStamps[k])) return false;
+  context.log.Line("wrote " + LogText(target.view()) + ", " + std::to_string(size) +
+                   " bytes, modified at " + std::to_string(context.timeStamps[k]) +
+                   " (seconds since 1970 UTC)");
+  return true;
 }
 
 }  // namespace
@@ -58,7 +64,11 @@ std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context)
   const String stagingName = Concat(context.tempDir.view(), manifest::kStagingName);
   // Refused before anything is made: a staging folder the shell could not
   // copy or remove would be left behind.
-  if (!FitsShellPath(stagingName)) return PatchOutcome::Failed;
+  if (!FitsShellPath(stagingName)) {
+    context.log.Line("the staging folder's path is too long: " + LogText(stagingName));
+    return PatchOutcome::Failed;
+  }
+  context.log.Line("staging folder: " + LogText(stagingName));
 
   if (p.FolderExists(p, stagingName.c_str()) && !p.ShellDelete(p, stagingName.c_str())) {
     return PatchOutcome::Failed;
@@ -68,6 +78,7 @@ std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context)
 
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     if (!StageEntry(p, context, k)) {
+      context.log.Line("payload file " + std::to_string(k) + " could not be staged");
       p.ShellDelete(p, context.stagingDir.c_str());
       return PatchOutcome::Failed;
     }

@@ -60,20 +60,39 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   // in place. This also keeps ReplacementDir, and BackupDir that is never
   // longer, well inside the shell's 258 characters, so neither rename can
   // fail for the length of a name.
+  RunLog& log = context.log;
   if (!AddinFilesFit(context.replacementDir)) {
+    log.Line("the new folder's files would not fit a 260-character path: " +
+             LogText(context.replacementDir));
     p.ShellDelete(p, context.stagingDir.c_str());
     return PatchOutcome::Failed;
   }
+  log.Line("new add-in folder: " + LogText(context.replacementDir) +
+           "; the old one goes aside as " + LogText(context.backupDir));
 
-  if (!CopyStagingFolder(p, context)) return FailAndCleanUp(p, context);
-  if (!CarryOverLibraries(p, context)) return FailAndCleanUp(p, context);
-  if (!Rename(p, addinDir, context.backupDir)) return FailAndCleanUp(p, context);
+  if (!CopyStagingFolder(p, context)) {
+    log.Line("the staging folder could not be copied beside the add-in folder");
+    return FailAndCleanUp(p, context);
+  }
+  if (!CarryOverLibraries(p, context)) {
+    log.Line("the add-in's own libraries could not be carried into the new folder");
+    return FailAndCleanUp(p, context);
+  }
+  if (!Rename(p, addinDir, context.backupDir)) {
+    log.Line("the old add-in folder could not be moved aside; it is as it was");
+    return FailAndCleanUp(p, context);
+  }
   if (!Rename(p, context.replacementDir, addinDir)) {
     // The old folder goes back under its name, retried like every rename:
     // one passing failure must not leave the host without its add-in.
-    Rename(p, context.backupDir, addinDir);
+    log.Line("the new add-in folder could not take the add-in's name");
+    log.Line(Rename(p, context.backupDir, addinDir)
+                 ? "the old add-in folder is back in place"
+                 : "the old add-in folder could not be moved back; it is whole under " +
+                       LogText(context.backupDir));
     return FailAndCleanUp(p, context);
   }
+  log.Line("the new add-in folder is in place");
   p.ShellDelete(p, context.stagingDir.c_str());
   p.ShellDelete(p, context.backupDir.c_str());
   return PatchOutcome::Succeeded;

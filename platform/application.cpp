@@ -1,5 +1,7 @@
 #include "platform/application.h"
 
+#include <utility>
+
 namespace orv {
 
 namespace {
@@ -26,9 +28,10 @@ CWinApp* CWinApp::Current() {
   return g_currentApp;
 }
 
-int RunApplication() {
+int RunApplication(std::vector<String> arguments) {
   CWinApp* app = CWinApp::Current();
   if (app == nullptr) return 1;
+  app->SetArguments(std::move(arguments));
   // This program never runs a message loop: a false start hook goes straight
   // to the exit hook, and so does a true one.
   app->StartInstance();

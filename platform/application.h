@@ -2,6 +2,11 @@
 // constructed before the entry code runs, with a start hook and an exit hook.
 #pragma once
 
+#include <utility>
+#include <vector>
+
+#include "platform/text.h"
+
 namespace orv {
 
 // The entry code calls StartInstance once; when it returns false no message
@@ -20,15 +25,21 @@ class CWinApp {
   // The one application object, or null before it is constructed.
   static CWinApp* Current();
 
+  // The command line's arguments, the program's own name left out.
+  const std::vector<String>& Arguments() const { return arguments_; }
+  void SetArguments(std::vector<String> arguments) { arguments_ = std::move(arguments); }
+
  protected:
   void SetExitCode(int code) { exitCode_ = code; }
 
  private:
   int exitCode_ = 0;
+  std::vector<String> arguments_;
 };
 
-// The entry sequence: start hook, then (never here) the message loop, then
-// exit hook. Returns the exit hook's result; 1 without an object.
-int RunApplication();
+// The entry sequence: the arguments handed over, the start hook, then (never
+// here) the message loop, then the exit hook. Returns the exit hook's result;
+// 1 without an object.
+int RunApplication(std::vector<String> arguments = {});
 
 }  // namespace orv

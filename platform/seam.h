@@ -50,6 +50,17 @@ struct Platform {
 #undef ORV_SEAM_OP
 };
 
+// One value per operation on the outside world (the list's ORV_SEAM_OP rows),
+// for the layers that wrap a record: the log's and the tests' fault layer.
+enum class SeamOp {
+#define ORV_SEAM_OP(name, result, parameters) name,
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
+};
+const char* NameOf(SeamOp op);
+
 // Declares a backend's implementation of every operation, in the namespace
 // where it stands:  #define ORV_SEAM_OP ORV_SEAM_DECLARE, then include
 // seam_ops.inc.

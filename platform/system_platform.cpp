@@ -19,4 +19,15 @@ const Platform& SystemPlatform() {
   return kRecord;
 }
 
+const char* NameOf(SeamOp op) {
+  static const char* const kNames[] = {
+#define ORV_SEAM_OP(name, result, parameters) #name,
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
+  };
+  return kNames[static_cast<int>(op)];
+}
+
 }  // namespace orv

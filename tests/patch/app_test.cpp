@@ -22,8 +22,9 @@ TEST(Application, RunsThePatchOnceAndLetsGoOfTheGuard) {
   }
   install.ExpectPatched();
   EXPECT_EQ(fault.Notices().size(), 1u);
-  EXPECT_EQ(fault.Calls(Op::CreateInstanceGuard), 1);
-  EXPECT_EQ(fault.Calls(Op::ReleaseInstanceGuard), 1);
+  // Both names of the guard, taken and let go.
+  EXPECT_EQ(fault.Calls(Op::CreateInstanceGuard), 2);
+  EXPECT_EQ(fault.Calls(Op::ReleaseInstanceGuard), 2);
 
   // The guard is free again: the next run starts and finds nothing to do.
   bool exists = true;
@@ -49,24 +50,32 @@ TEST(Application, ExitCodeFollowsTheOutcome) {
   EXPECT_EQ(RunApplication(), 1603);
 }
 
+// Either name of the guard held by another run is enough, so that a SYSTEM
+// run in session 0 and a user's run never patch at once.
 TEST(Application, SecondInstanceEndsSilentlyAndChangesNothing) {
   Installation install;
   const std::string before = install.Snapshot();
   const Platform& p = SystemPlatform();
-  bool exists = false;
-  InstanceGuard* first = p.CreateInstanceGuard(p, manifest::kMutexName, exists);
-  ASSERT_FALSE(exists);
-
-  FaultPlatform fault(SystemPlatform());
-  {
-    COrvantoUpdateApp app(fault.platform());
-    EXPECT_EQ(RunApplication(), 1618);
+  const struct {
+    const char16_t* held;
+    int ownHandles;  // the names this run took before it saw the other
+  } cases[] = {{manifest::kMutexName, 1}, {manifest::kGlobalMutexName, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.held));
+    bool exists = false;
+    InstanceGuard* first = p.CreateInstanceGuard(p, c.held, exists);
+    ASSERT_FALSE(exists);
+    FaultPlatform fault(SystemPlatform());
+    {
+      COrvantoUpdateApp app(fault.platform());
+      EXPECT_EQ(RunApplication(), 1618);
+    }
+    EXPECT_TRUE(fault.Notices().empty());
+    EXPECT_EQ(fault.Calls(Op::ReadRegistryValue), 0);
+    EXPECT_EQ(fault.Calls(Op::ReleaseInstanceGuard), c.ownHandles);  // each once
+    EXPECT_EQ(install.Snapshot(), before);
+    p.ReleaseInstanceGuard(p, first);
   }
-  EXPECT_TRUE(fault.Notices().empty());
-  EXPECT_EQ(fault.Calls(Op::ReadRegistryValue), 0);
-  EXPECT_EQ(fault.Calls(Op::ReleaseInstanceGuard), 1);  // its own handle, once
-  EXPECT_EQ(install.Snapshot(), before);
-  p.ReleaseInstanceGuard(p, first);
 }
 
 }  // namespace

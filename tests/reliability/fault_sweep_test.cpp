@@ -5,6 +5,7 @@
 // work folder may be left unless removing it was among the failed calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -80,20 +81,26 @@ TEST(FaultSweep, EveryCallFailedInTurnLeavesTheAddinWhole) {
 // The judge itself must see a breach when there is one, or the sweep proves
 // nothing.
 TEST(FaultSweep, JudgeSeesLostFilesLeftoversAndFalseSuccess) {
-  const int lastCall = static_cast<int>(test::TheBaseline().trace.size()) - 1;
+  const std::vector<Call>& trace = test::TheBaseline().trace;
+  const int lastCall = static_cast<int>(trace.size()) - 1;
+  // The first call after the guard: the host's discovery.
+  const int check = static_cast<int>(
+      std::find_if(trace.begin(), trace.end(),
+                   [](const Call& call) { return call.op == Op::ReadRegistryValue; }) -
+      trace.begin());
   Scene scene;
   FaultPlatform fault(SystemPlatform());
   test::ProgramResult failed{1603, PatchOutcome::Failed};
 
-  EXPECT_TRUE(test::Judge(scene, fault, failed, 1).empty()) << "an untouched failure is fine";
+  EXPECT_TRUE(test::Judge(scene, fault, failed, check).empty()) << "an untouched failure is fine";
 
   test::MakeFolders(scene.install.addin + u"_CPY");
   test::WriteBytes(scene.install.addin + u"_CPY\\x", "left");
-  EXPECT_EQ(test::Judge(scene, fault, failed, 1).size(), 1u);
+  EXPECT_EQ(test::Judge(scene, fault, failed, check).size(), 1u);
   std::filesystem::remove_all(test::FsPath(scene.install.addin + u"_CPY"));
 
   std::filesystem::remove(test::FsPath(scene.install.AddinFile(3)));
-  EXPECT_FALSE(test::Judge(scene, fault, failed, 1).empty());
+  EXPECT_FALSE(test::Judge(scene, fault, failed, check).empty());
 
   test::ProgramResult succeeded{0, PatchOutcome::Succeeded};
   EXPECT_FALSE(test::Judge(scene, fault, succeeded, lastCall).empty()) << "old folder in place";

@@ -98,19 +98,7 @@ ProgramResult RunProgram(FaultPlatform& fault) {
 }
 
 const char* Name(PatchOutcome outcome) {
-  switch (outcome) {
-    case PatchOutcome::AlreadyRunning:
-      return "AlreadyRunning";
-    case PatchOutcome::NotNeeded:
-      return "NotNeeded";
-    case PatchOutcome::HostTooOld:
-      return "HostTooOld";
-    case PatchOutcome::Failed:
-      return "Failed";
-    case PatchOutcome::Succeeded:
-      return "Succeeded";
-  }
-  return "?";
+  return NameOf(outcome);
 }
 
 Stage Baseline::StageOf(int index) const {

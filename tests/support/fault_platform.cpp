@@ -15,7 +15,7 @@ namespace orv::test {
 namespace {
 
 FaultPlatform& Self(const Platform& record) {
-  return *static_cast<FaultPlatform*>(record.context);
+  return SeamLayer::Of<FaultPlatform>(record);
 }
 
 // What an interrupted recursive copy or delete leaves: every second file of
@@ -33,17 +33,6 @@ void RemoveEverySecondFile(const char16_t* folder) {
 }
 
 }  // namespace
-
-const char* Name(Op op) {
-  static const char* const names[] = {
-#define ORV_SEAM_OP(name, result, parameters) #name,
-#define ORV_SEAM_QUERY(name, result, parameters)
-#include "platform/seam_ops.inc"
-#undef ORV_SEAM_QUERY
-#undef ORV_SEAM_OP
-  };
-  return names[static_cast<int>(op)];
-}
 
 namespace {
 
@@ -207,11 +196,12 @@ struct Forward<Result (*)(const Platform&, Args...)> {
 
 }  // namespace
 
-FaultPlatform::FaultPlatform(const Platform& real) : real_(real), record_(real) {
-  record_.context = this;
+FaultPlatform::FaultPlatform(const Platform& real) : SeamLayer(real) {
+  SetContext(record_);
 #define ORV_SEAM_OP(name, result, parameters) \
   record_.name = &Forward<decltype(Platform::name)>::Call<Op::name, &Platform::name>;
-#define ORV_SEAM_QUERY(name, result, parameters)
+#define ORV_SEAM_QUERY(name, result, parameters) \
+  record_.name = &PassThrough<decltype(Platform::name)>::Call<&Platform::name>;
 #include "platform/seam_ops.inc"
 #undef ORV_SEAM_QUERY
 #undef ORV_SEAM_OP

@@ -10,20 +10,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/seam.h"
+#include "platform/seam_layer.h"
 
 namespace orv::test {
 
-// One value per operation of the seam, in the order of its list.
-enum class Op {
-#define ORV_SEAM_OP(name, result, parameters) name,
-#define ORV_SEAM_QUERY(name, result, parameters)
-#include "platform/seam_ops.inc"
-#undef ORV_SEAM_QUERY
-#undef ORV_SEAM_OP
-};
+using Op = SeamOp;
 
-const char* Name(Op op);
+inline const char* Name(Op op) {
+  return NameOf(op);
+}
 
 // One call through the record: the operation, the path or paths it was given
 // ("from -> to" for copies and renames), and whether it was made to fail.
@@ -39,7 +34,7 @@ struct Notice {
   MessageIcon icon;
 };
 
-class FaultPlatform {
+class FaultPlatform : public SeamLayer {
  public:
   explicit FaultPlatform(const Platform& real);
   FaultPlatform(const FaultPlatform&) = delete;
@@ -68,7 +63,7 @@ class FaultPlatform {
   const std::vector<Notice>& Notices() const { return notices_; }
 
   // For the wrapped record's functions.
-  const Platform& real() const { return real_; }
+  const Platform& real() const { return *inner; }
   // Counts and records the call; true when it must fail.
   bool Enter(Op op, const char16_t* path = nullptr, const char16_t* to = nullptr);
   void Record(Notice notice) { notices_.push_back(std::move(notice)); }
@@ -78,7 +73,6 @@ class FaultPlatform {
   const std::optional<SystemError>& InjectedError() const { return injected_; }
 
  private:
-  const Platform& real_;
   Platform record_;
   std::map<Op, int> calls_;
   std::map<Op, std::vector<std::pair<int, int>>> failures_;

@@ -1,0 +1,105 @@
+#include "patch/logging_platform.h"
+
+#include <optional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+namespace orv {
+
+namespace {
+
+// The calls that change files or folders: logged when they succeed too.
+bool IsChange(SeamOp op) {
+  switch (op) {
+    case SeamOp::ShellDelete:
+    case SeamOp::ShellCopy:
+    case SeamOp::ShellRename:
+    case SeamOp::MakeFolder:
+    case SeamOp::RemoveFile:
+    case SeamOp::CopySingleFile:
+      return true;
+    default:
+      return false;
+  }
+}
+
+template <typename T>
+struct IsOptional : std::false_type {};
+template <typename T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <typename Result>
+bool Succeeded(const Result& result) {
+  if constexpr (std::is_same_v<Result, bool>) {
+    return result;
+  } else if constexpr (std::is_pointer_v<Result>) {
+    return result != nullptr;
+  } else if constexpr (IsOptional<Result>::value) {
+    return result.has_value();
+  } else if constexpr (std::is_same_v<Result, FolderProbe>) {
+    return result == FolderProbe::Writable;
+  } else {
+    static_assert(std::is_same_v<Result, RegistryRead>);
+    return result == RegistryRead::Read;
+  }
+}
+
+template <typename Function>
+struct Forward;
+
+template <typename Result, typename... Args>
+struct Forward<Result (*)(const Platform&, Args...)> {
+  template <SeamOp op, auto member>
+  static Result Call(const Platform& self, Args... args) {
+    auto& layer = SeamLayer::Of<LoggingPlatform>(self);
+    const Platform& inner = *layer.inner;
+    if constexpr (std::is_void_v<Result>) {
+      (inner.*member)(inner, std::forward<Args>(args)...);
+    } else {
+      Result result = (inner.*member)(inner, std::forward<Args>(args)...);
+      const char16_t* paths[2] = {nullptr, nullptr};
+      int found = 0;
+      const auto take = [&](const auto& arg) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(arg)>, const char16_t*>) {
+          if (found < 2) paths[found++] = arg;
+        }
+      };
+      (take(args), ...);
+      layer.Report(op, paths[0], paths[1], Succeeded(result));
+      return result;
+    }
+  }
+};
+
+}  // namespace
+
+LoggingPlatform::LoggingPlatform(const Platform& inner, RunLog& log) : SeamLayer(inner), log_(log) {
+  SetContext(record_);
+#define ORV_SEAM_OP(name, result, parameters) \
+  record_.name = &Forward<decltype(Platform::name)>::Call<SeamOp::name, &Platform::name>;
+#define ORV_SEAM_QUERY(name, result, parameters) \
+  record_.name = &PassThrough<decltype(Platform::name)>::Call<&Platform::name>;
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
+}
+
+void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded) {
+  String paths = path != nullptr ? String(path) : String();
+  if (to != nullptr) paths.append(u" -> ").append(to);
+  attempt_ = (op == lastOp_ && paths == lastPaths_) ? attempt_ + 1 : 1;
+  lastOp_ = op;
+  lastPaths_ = paths;
+  if (succeeded && !IsChange(op)) return;
+  std::string line = NameOf(op);
+  if (!paths.empty()) line += " " + LogText(paths);
+  if (IsChange(op) || attempt_ > 1) line += ", attempt " + std::to_string(attempt_);
+  if (succeeded) {
+    log_.Line(line + ": done");
+  } else {
+    log_.Failure(line + ": failed");
+  }
+}
+
+}  // namespace orv
