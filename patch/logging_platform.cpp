@@ -97,6 +97,9 @@ void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to
   if (IsChange(op) || attempt_ > 1) line += ", attempt " + std::to_string(attempt_);
   if (succeeded) {
     log_.Line(line + ": done");
+  } else if (op == SeamOp::FileExists || op == SeamOp::FolderExists) {
+    // An answer, not a failure: the reason says why the name counts as free.
+    log_.Failure(line + ": no");
   } else {
     log_.Failure(line + ": failed");
   }

@@ -1,0 +1,222 @@
+// The switches and the log: what each command line shows, ends with and
+// leaves, and what the log of a run says.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/update_app.h"
+#include "tests/patch/installation.h"
+#include "tests/support/fault_platform.h"
+
+namespace orv {
+namespace {
+
+using test::FaultPlatform;
+using test::Installation;
+using test::Op;
+
+TEST(CommandLine, SwitchesInEitherFormAndCase) {
+  const struct {
+    std::vector<String> arguments;
+    bool quiet, help;
+    const char16_t* log;      // null: none
+    const char16_t* refused;  // null: accepted
+  } cases[] = {
+      {{}, false, false, nullptr, nullptr},
+      {{u"/quiet"}, true, false, nullptr, nullptr},
+      {{u"-QN"}, true, false, nullptr, nullptr},
+      {{u"/Log", u"C:\\logs\\run 1.log", u"/qn"}, true, false, u"C:\\logs\\run 1.log", nullptr},
+      {{u"/?"}, false, true, nullptr, nullptr},
+      {{u"-HELP"}, false, true, nullptr, nullptr},
+      {{u"/log"}, false, false, nullptr, u"/log"},
+      {{u"/log", u""}, false, false, nullptr, u"/log"},
+      {{u"/log", u"/quiet"}, false, false, nullptr, u"/log"},  // a forgotten file name
+      {{u"/quiet", u"/passive"}, true, false, nullptr, u"/passive"},
+      {{u"file.txt"}, false, false, nullptr, u"file.txt"},
+      {{u"/"}, false, false, nullptr, u"/"},
+  };
+  for (const auto& c : cases) {
+    const CommandLine line = ParseCommandLine(c.arguments);
+    SCOPED_TRACE(ToUtf8(JoinArguments(c.arguments)));
+    EXPECT_EQ(line.quiet, c.quiet);
+    EXPECT_EQ(line.help, c.help);
+    EXPECT_EQ(line.logPath.value_or(u"(none)"), c.log ? c.log : u"(none)");
+    EXPECT_EQ(line.refused.value_or(u"(none)"), c.refused ? c.refused : u"(none)");
+  }
+}
+
+// A run of the whole program with these arguments.
+struct ProgramRun {
+  int exitCode;
+  std::vector<test::Notice> notices;
+};
+ProgramRun RunWith(std::vector<String> arguments, bool boxVisible = true) {
+  FaultPlatform fault(SystemPlatform());
+  Platform record = fault.platform();
+  if (!boxVisible) record.CanShowMessages = [](const Platform&) { return false; };
+  ProgramRun run{};
+  {
+    COrvantoUpdateApp app(record);
+    run.exitCode = RunApplication(std::move(arguments));
+  }
+  run.notices = fault.Notices();
+  return run;
+}
+
+TEST(CommandLine, EachOutcomeOfTheSwitches) {
+  const struct {
+    const char* what;
+    std::vector<String> arguments;
+    bool boxVisible;
+    int exitCode;
+    const char16_t* shown;  // a text the one notice holds; null: no notice
+    bool patched;           // otherwise nothing is touched
+  } cases[] = {
+      {"quiet", {u"/quiet"}, true, 0, nullptr, true},
+      {"nobody to see a box", {}, false, 0, nullptr, true},
+      {"help", {u"/?"}, true, 0, u"Usage:", false},
+      {"help, quiet", {u"/?", u"/qn"}, true, 0, nullptr, false},
+      {"bad switch", {u"/passive"}, true, 1639, u"/passive", false},
+      {"bad switch, quiet", {u"/quiet", u"/passive"}, true, 1639, nullptr, false},
+      {"bad switch, nobody to see", {u"/passive"}, false, 1639, nullptr, false},
+      {"log without a file", {u"/log"}, true, 1639, u"/log", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation install;
+    const std::string before = install.Snapshot();
+    const ProgramRun run = RunWith(c.arguments, c.boxVisible);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    ASSERT_EQ(run.notices.size(), c.shown ? 1u : 0u);
+    if (c.shown) {
+      EXPECT_NE(run.notices[0].text.find(c.shown), String::npos);
+    }
+    if (c.patched) {
+      install.ExpectPatched();
+    } else {
+      EXPECT_EQ(install.Snapshot(), before);
+    }
+  }
+}
+
+TEST(CommandLine, LogThatCannotBeOrMayNotBeWrittenTouchesNothing) {
+  Installation install;
+  const std::string before = install.Snapshot();
+  const struct {
+    String log;
+    int exitCode;
+  } cases[] = {
+      {install.root() + u"/no such folder/run.log", 1622},
+      {install.addin + u"/run.log", 1639},
+      {install.addin + u"/de/run.log", 1639},
+      {install.addin + u"_BAK/run.log", 1639},
+      {install.addin + u"_CPY0001/run.log", 1639},
+      {install.Staging() + u"/run.log", 1639},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.log));
+    for (const bool quiet : {false, true}) {
+      std::vector<String> arguments = {u"/log", c.log};
+      if (quiet) arguments.push_back(u"/quiet");
+      const ProgramRun run = RunWith(arguments);
+      EXPECT_EQ(run.exitCode, c.exitCode);
+      EXPECT_EQ(run.notices.size(), quiet ? 0u : 1u);
+      EXPECT_EQ(install.Snapshot(), before);
+      EXPECT_FALSE(test::Exists(c.log));
+    }
+  }
+}
+
+// Every line begins with the local time to the millisecond.
+std::vector<std::string> LogLines(const String& path) {
+  std::vector<std::string> lines;
+  const std::string text = test::ReadBytes(path);
+  const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} .+)");
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = text.find('\n', at);
+    EXPECT_NE(end, std::string::npos) << "the last line is cut short";
+    lines.push_back(text.substr(at, end - at));
+    EXPECT_TRUE(std::regex_match(lines.back(), stamped)) << lines.back();
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
+bool Says(const std::vector<std::string>& lines, const std::string& text) {
+  for (const std::string& line : lines) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(Log, SaysWhatTheRunFoundDidAndEndedWith) {
+  Installation install;
+  test::TempDir logs;
+  const String path = logs / u"run.log";
+  test::WriteBytes(path, "an old log, emptied by the run\n");
+  EXPECT_EQ(RunWith({u"/log", path, u"/quiet"}).exitCode, 0);
+  install.ExpectPatched();
+  const std::vector<std::string> lines = LogLines(path);
+  for (const char* expected : {
+           "WinOrvantoPatch1.exe 1.0.0.1, command line: /log ",
+           "quiet: no message box",
+           "host folder from App Paths: ",
+           "is at 4.1.52.1, the patch is made for 4.1.52.1: the host matches",
+           "the add-in folder is writable",
+           "is at 1.0.0.9, older than 1.0.1.1: the patch is needed",
+           "staging folder: ",
+           "wrote ",
+           "ShellCopy ",
+           "CopySingleFile ",
+           "ShellRename ",
+           ", attempt 1: done",
+           "the new add-in folder is in place",
+           "outcome: Succeeded",
+           "exit code 0",
+       }) {
+    EXPECT_TRUE(Says(lines, expected)) << expected;
+  }
+  EXPECT_FALSE(Says(lines, "an old log"));
+}
+
+TEST(Log, NamesTheFailingCallWithItsAttemptsAndReason) {
+  Installation install;
+  test::MakeFolders(install.addin + u"_BAK");
+  test::WriteBytes(install.addin + u"_BAK/keep.txt", "someone's");
+  test::TempDir logs;
+  const String path = logs / u"run.log";
+  EXPECT_EQ(RunWith({u"/log", path}).exitCode, 1603);
+  const std::vector<std::string> lines = LogLines(path);
+  const std::string rename = "ShellRename " + ToUtf8(install.addin) + " -> " +
+                             ToUtf8(install.addin + u"_BAK") + ", attempt ";
+  EXPECT_TRUE(Says(lines, rename + "1: failed: errno 17: File exists"));
+  EXPECT_TRUE(Says(lines, rename + "20: failed: errno 17: File exists"));
+  EXPECT_FALSE(Says(lines, rename + "21"));
+  EXPECT_TRUE(Says(lines, "the old add-in folder could not be moved aside; it is as it was"));
+  EXPECT_TRUE(Says(lines, "outcome: Failed"));
+  EXPECT_TRUE(Says(lines, "exit code 1603"));
+}
+
+// A log that stops being written never changes the run: its first line is
+// the first write of the run, and once a write failed no more are tried.
+TEST(Log, FailedLogWriteLeavesTheOutcomeAlone) {
+  Installation install;
+  test::TempDir logs;
+  const String path = logs / u"run.log";
+  FaultPlatform fault(SystemPlatform());
+  fault.Fail(Op::WriteToFile, 1);
+  {
+    COrvantoUpdateApp app(fault.platform());
+    EXPECT_EQ(RunApplication({u"/log", path, u"/quiet"}), 0);
+  }
+  install.ExpectPatched();
+  EXPECT_EQ(fault.Calls(Op::WriteToFile), manifest::kPayloadCount + 1);
+  EXPECT_LT(test::ReadBytes(path).size(), 80u);  // half of the first line at most
+}
+
+}  // namespace
+}  // namespace orv
