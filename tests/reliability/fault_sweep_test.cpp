@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
 
+#include "patch/run_log.h"
 #include "tests/reliability/judge.h"
 
 namespace orv {
@@ -44,17 +46,38 @@ int OrdinalOf(const std::vector<Call>& trace, int index) {
   return ordinal;
 }
 
-TEST(FaultSweep, EveryCallFailedInTurnLeavesTheAddinWhole) {
-  const test::Baseline& base = test::TheBaseline();
-  int cases = 0;
-  long long calls = 0;
+// Lines of the log that hold every piece of text.
+bool LogSays(const String& log, const std::vector<std::string>& pieces) {
+  std::istringstream lines(test::ReadBytes(log));
+  for (std::string line; std::getline(lines, line);) {
+    if (std::all_of(pieces.begin(), pieces.end(), [&](const std::string& piece) {
+          return line.find(piece) != std::string::npos;
+        })) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Every call of the clean run (with or without a log) failed in turn. With
+// a log, also: a failure the run reports names the operation and the reason
+// given for it, and a failed write of the log changes nothing.
+std::vector<std::string> Sweep(bool logged, int& cases, long long& calls) {
+  const test::Baseline& base = test::TheBaseline(logged);
+  const Platform& p = SystemPlatform();
+  const auto first =
+      std::find_if(base.logCall.begin(), base.logCall.end(), [](bool b) { return b; });
+  const int logOpened = static_cast<int>(first - base.logCall.begin());
   std::vector<std::string> breaches;
   for (int index = 0; index < static_cast<int>(base.trace.size()); ++index) {
     const Op op = base.trace[index].op;
+    const bool logCall = base.logCall[index];
     for (const bool partial : {false, true}) {
       if (partial && !HasPartialForm(op)) continue;
       for (const Mode mode : {Mode::Once, Mode::Twenty, Mode::FromHereOn}) {
         Scene scene;
+        test::TempDir logs;
+        const String log = logs / u"run.log";
         FaultPlatform fault(SystemPlatform());
         fault.SetPartialEffects(partial);
         if (mode == Mode::FromHereOn) {
@@ -62,20 +85,58 @@ TEST(FaultSweep, EveryCallFailedInTurnLeavesTheAddinWhole) {
         } else {
           fault.Fail(op, OrdinalOf(base.trace, index), mode == Mode::Once ? 1 : 20);
         }
-        const test::ProgramResult result = test::RunProgram(fault);
+        const test::ProgramResult result =
+            test::RunProgram(fault, logged ? test::LogArguments(log) : std::vector<String>{});
         ++cases;
         calls += static_cast<long long>(fault.Trace().size());
-        for (const std::string& breach : test::Judge(scene, fault, result, index)) {
+        std::vector<std::string> found;
+        const auto& trace = fault.Trace();
+        const bool logRefused =
+            logged && std::any_of(trace.begin(), trace.end(), [&](const Call& c) {
+              return c.op == Op::OpenFileForWrite && c.failed &&
+                     c.path.find(u"run.log") != String::npos;
+            });
+        if (logRefused) {
+          // A log that cannot be created ends the run before it starts.
+          if (result.exitCode != 1622)
+            found.push_back("a log that failed to open did not end 1622");
+          if (scene.Describe() != "Pellmark old" || scene.Outside() != scene.outside) {
+            found.push_back("a log that failed to open left " + scene.Describe());
+          }
+        } else {
+          found = test::Judge(scene, fault, result, index, base);
+        }
+        if (logCall && mode == Mode::Once && result.outcome != PatchOutcome::Succeeded &&
+            index != logOpened) {
+          found.push_back("a failed log write changed the outcome");
+        }
+        const bool reported = logged && !logCall && index > logOpened && op != Op::ShowMessage &&
+                              op != Op::CloseFile && op != Op::ReleaseInstanceGuard;
+        if (reported && mode == Mode::Once &&
+            !LogSays(log, {test::Name(op), DescribeReason(p, test::InjectedError(op))})) {
+          found.push_back("the log does not name the failed call and its reason");
+        }
+        for (const std::string& breach : found) {
           breaches.push_back("call " + std::to_string(index) + " " + test::Name(op) + " failed " +
                              Name(mode) + (partial ? " (partly done)" : "") + ": " + breach);
         }
       }
     }
   }
-  std::printf("fault sweep: %d cases, %lld calls, %zu violations\n", cases, calls, breaches.size());
-  std::string shown;
-  for (std::size_t i = 0; i < breaches.size() && i < 30; ++i) shown += breaches[i] + "\n";
-  EXPECT_TRUE(breaches.empty()) << shown;
+  return breaches;
+}
+
+TEST(FaultSweep, EveryCallFailedInTurnLeavesTheAddinWhole) {
+  for (const bool logged : {false, true}) {
+    int cases = 0;
+    long long calls = 0;
+    const std::vector<std::string> breaches = Sweep(logged, cases, calls);
+    std::printf("fault sweep%s: %d cases, %lld calls, %zu violations\n",
+                logged ? " with a log" : "", cases, calls, breaches.size());
+    std::string shown;
+    for (std::size_t i = 0; i < breaches.size() && i < 30; ++i) shown += breaches[i] + "\n";
+    EXPECT_TRUE(breaches.empty()) << shown;
+  }
 }
 
 // The judge itself must see a breach when there is one, or the sweep proves

@@ -56,15 +56,19 @@ bool DeleteFailed(const FaultPlatform& fault, StringView folder) {
   });
 }
 
-std::vector<PatchOutcome> Allowed(const Baseline& base, int faultIndex) {
+std::vector<PatchOutcome> Allowed(const Baseline& base, int faultIndex,
+                                  const FaultPlatform& fault) {
   switch (base.StageOf(faultIndex)) {
     case Stage::Guard:
       return {PatchOutcome::AlreadyRunning};
     case Stage::Eligibility: {
       // Only a host that cannot be found reads as "no need"; every other
       // fault there fails or, when it only makes a file look older, patches.
-      const Op op = base.trace[faultIndex].op;
-      if (op == Op::ReadRegistryValue || op == Op::FolderExists) {
+      const bool hostHidden =
+          std::any_of(fault.Trace().begin(), fault.Trace().end(), [](const Call& call) {
+            return call.failed && (call.op == Op::ReadRegistryValue || call.op == Op::FolderExists);
+          });
+      if (hostHidden) {
         return {PatchOutcome::NotNeeded, PatchOutcome::Failed, PatchOutcome::Succeeded};
       }
       return {PatchOutcome::Failed, PatchOutcome::Succeeded};
@@ -79,11 +83,11 @@ std::vector<PatchOutcome> Allowed(const Baseline& base, int faultIndex) {
 
 }  // namespace
 
-ProgramResult RunProgram(FaultPlatform& fault) {
+ProgramResult RunProgram(FaultPlatform& fault, std::vector<String> arguments) {
   ProgramResult result;
   {
     COrvantoUpdateApp app(fault.platform());
-    result.exitCode = RunApplication();
+    result.exitCode = RunApplication(std::move(arguments));
   }
   const std::vector<Notice>& notices = fault.Notices();
   if (notices.empty()) result.outcome = PatchOutcome::AlreadyRunning;
@@ -107,34 +111,53 @@ Stage Baseline::StageOf(int index) const {
   return index > moveInCall ? Stage::AfterSwap : Stage::Work;
 }
 
-const Baseline& TheBaseline() {
-  static const Baseline base = [] {
-    Baseline b;
-    Scene scene;
-    FaultPlatform fault(SystemPlatform());
-    const ProgramResult result = RunProgram(fault);
-    if (result.outcome != PatchOutcome::Succeeded) {
-      // Nothing to sweep: say why, loudly.
-      std::fprintf(stderr, "the clean run did not succeed (exit code %d, %zu notices)\n",
-                   result.exitCode, fault.Notices().size());
-      for (const Call& c : fault.Trace()) {
-        std::fprintf(stderr, "%s %s\n", test::Name(c.op), ToUtf8(c.path).c_str());
-      }
-      std::abort();
+std::vector<String> LogArguments(const String& path) {
+  return {u"/log", path};
+}
+
+namespace {
+
+Baseline MakeBaseline(bool logged) {
+  Baseline b;
+  Scene scene;
+  TempDir logs;
+  const String logPath = logs / u"run.log";
+  FaultPlatform fault(SystemPlatform());
+  const ProgramResult result =
+      RunProgram(fault, logged ? LogArguments(logPath) : std::vector<String>{});
+  if (result.outcome != PatchOutcome::Succeeded) {
+    // Nothing to sweep: say why, loudly.
+    std::fprintf(stderr, "the clean run did not succeed (exit code %d, %zu notices)\n",
+                 result.exitCode, fault.Notices().size());
+    for (const Call& c : fault.Trace()) {
+      std::fprintf(stderr, "%s %s\n", test::Name(c.op), ToUtf8(c.path).c_str());
     }
-    b.trace = fault.Trace();
-    b.root = scene.install.root();
-    b.newAddin = DescribeTree(scene.install.addin);
-    std::vector<std::string> libraries;
-    for (const auto& library : manifest::kLibraries) libraries.push_back(ToUtf8(library.fileName));
-    b.payload = WithoutLines(b.newAddin, libraries);
-    for (int i = static_cast<int>(b.trace.size()) - 1; i >= 0; --i) {
-      if (b.trace[i].op == Op::TempFolder) b.firstStagingCall = i;
-      if (b.trace[i].op == Op::ShellRename && b.moveInCall == 0) b.moveInCall = i;
-    }
-    return b;
-  }();
-  return base;
+    std::abort();
+  }
+  b.trace = fault.Trace();
+  b.root = scene.install.root();
+  b.newAddin = DescribeTree(scene.install.addin);
+  std::vector<std::string> libraries;
+  for (const auto& library : manifest::kLibraries) libraries.push_back(ToUtf8(library.fileName));
+  b.payload = WithoutLines(b.newAddin, libraries);
+  // Staging starts at the last look at the temporary folder (a logged run
+  // looks once before, to keep its log out of the staging folder); the
+  // move into place is the second rename.
+  for (int i = 0; i < static_cast<int>(b.trace.size()); ++i) {
+    if (b.trace[i].op == Op::TempFolder) b.firstStagingCall = i;
+    if (b.trace[i].op == Op::ShellRename) b.moveInCall = i;
+    b.logCall.push_back(logged && SamePath(b.trace[i].path, logPath));
+  }
+  return b;
+}
+
+}  // namespace
+
+const Baseline& TheBaseline(bool logged) {
+  static const Baseline plain = MakeBaseline(false);
+  if (!logged) return plain;
+  static const Baseline withLog = MakeBaseline(true);
+  return withLog;
 }
 
 Scene::Scene() : oldAddin(DescribeTree(install.addin)), outside(Outside()) {}
@@ -180,14 +203,14 @@ std::string Scene::Describe() const {
 }
 
 std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
-                               const ProgramResult& result, int faultIndex) {
+                               const ProgramResult& result, int faultIndex, const Baseline& base) {
   std::vector<std::string> breaches;
   if (!result.outcome) {
     breaches.push_back("not exactly one notice of a known outcome");
     return breaches;
   }
   const PatchOutcome outcome = *result.outcome;
-  const std::vector<PatchOutcome> allowed = Allowed(TheBaseline(), faultIndex);
+  const std::vector<PatchOutcome> allowed = Allowed(base, faultIndex, fault);
   if (std::find(allowed.begin(), allowed.end(), outcome) == allowed.end()) {
     breaches.push_back(std::string("outcome ") + Name(outcome) + " cannot follow a fault here");
   }

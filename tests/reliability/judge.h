@@ -20,7 +20,7 @@ struct ProgramResult {
   // name exactly one outcome.
   std::optional<PatchOutcome> outcome;
 };
-ProgramResult RunProgram(FaultPlatform& fault);
+ProgramResult RunProgram(FaultPlatform& fault, std::vector<String> arguments = {});
 const char* Name(PatchOutcome outcome);
 
 // Where in the run a call falls, which bounds what a fault there may end in.
@@ -29,6 +29,8 @@ enum class Stage { Guard, Eligibility, Work, AfterSwap };
 // A clean run on a fresh installation: its calls and the add-in it leaves.
 struct Baseline {
   std::vector<Call> trace;
+  // With a log: which calls are the log's own (its open, writes and close).
+  std::vector<bool> logCall;
   String root;           // the clean run's installation folder, gone since
   std::string newAddin;  // the add-in folder after success
   std::string payload;   // the same without the carried-over libraries
@@ -36,7 +38,11 @@ struct Baseline {
   int moveInCall = 0;  // the rename that puts the new folder in place
   Stage StageOf(int index) const;
 };
-const Baseline& TheBaseline();
+// The clean run without arguments, or with /log (to a file outside the
+// installation).
+const Baseline& TheBaseline(bool logged = false);
+// The arguments of a logged run writing to path.
+std::vector<String> LogArguments(const String& path);
 
 // A fresh installation and what it looked like before the run.
 class Scene {
@@ -61,6 +67,7 @@ class Scene {
 // Every breach of the promise by a run that ended with result, whose first
 // fault was made at call faultIndex of the clean run.
 std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
-                               const ProgramResult& result, int faultIndex);
+                               const ProgramResult& result, int faultIndex,
+                               const Baseline& base = TheBaseline());
 
 }  // namespace orv::test

@@ -185,12 +185,22 @@ struct Forward<Result (*)(const Platform&, Args...)> {
   static Result Call(const Platform& self, Args... args) {
     FaultPlatform& f = Self(self);
     Paths paths = PathsOf(args...);
-    // A notice is known by its text; its caption never changes.
+    // A notice is known by its text; its caption never changes. A write or a
+    // close by the file it goes to.
     if constexpr (op == Op::ShowMessage) paths = {paths.second, nullptr};
+    if constexpr (op == Op::WriteToFile || op == Op::CloseFile) {
+      paths.first = f.PathOf(std::get<0>(std::tie(args...)));
+    }
     if (f.Enter(op, paths.first, paths.second)) {
       return Failed<op, member, Result>(f, std::forward<Args>(args)...);
     }
-    return Pass<op, member>(f, std::forward<Args>(args)...);
+    if constexpr (op == Op::OpenFileForWrite) {
+      FileStream* stream = Pass<op, member>(f, std::forward<Args>(args)...);
+      if (stream != nullptr) f.NoteStream(stream, paths.first);
+      return stream;
+    } else {
+      return Pass<op, member>(f, std::forward<Args>(args)...);
+    }
   }
 };
 

@@ -70,6 +70,13 @@ class FaultPlatform : public SeamLayer {
   // The reason of the failure just injected, or nothing once a call went
   // through to the real backend (which then holds the latest reason).
   void SetInjectedError(std::optional<SystemError> error) { injected_ = error; }
+  // The file a stream was opened for, so that the trace of a write or a
+  // close names it.
+  void NoteStream(const FileStream* stream, const char16_t* path) { streams_[stream] = path; }
+  const char16_t* PathOf(const FileStream* stream) const {
+    const auto it = streams_.find(stream);
+    return it == streams_.end() ? nullptr : it->second.c_str();
+  }
   const std::optional<SystemError>& InjectedError() const { return injected_; }
 
  private:
@@ -82,6 +89,7 @@ class FaultPlatform : public SeamLayer {
   bool partial_ = false;
   std::vector<Notice> notices_;
   std::optional<SystemError> injected_;
+  std::map<const FileStream*, String> streams_;
 };
 
 // The reason the layer gives for an injected failure of op, in this build's
