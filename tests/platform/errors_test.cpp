@@ -29,12 +29,14 @@ constexpr Expected kExists{ErrorSource::Win32, 183};      // ERROR_ALREADY_EXIST
 constexpr Expected kShellFailure{ErrorSource::Shell, 0};  // the shell's own codes
 constexpr Expected kNoVersion{ErrorSource::Win32, 0};     // the version service's
 constexpr Expected kNoString{ErrorSource::Win32, 1814};   // ERROR_RESOURCE_NAME_NOT_FOUND
+constexpr Expected kBadName{ErrorSource::Win32, 123};     // ERROR_INVALID_NAME
 #else
 constexpr Expected kNotFound{ErrorSource::Errno, ENOENT};
 constexpr Expected kExists{ErrorSource::Errno, EEXIST};
 constexpr Expected kShellFailure{ErrorSource::Errno, ENOENT};
 constexpr Expected kNoVersion{ErrorSource::Errno, ENODATA};
 constexpr Expected kNoString{ErrorSource::Errno, ENOENT};
+constexpr Expected kBadName{ErrorSource::Errno, ENOENT};
 #endif
 // Both C runtimes say "no such file or directory" with the same number.
 constexpr Expected kCrtNotFound{ErrorSource::Errno, ENOENT};
@@ -81,6 +83,12 @@ TEST(Errors, EveryFailureLeavesItsReasonAndText) {
          return !P().LoadTableString(P(), 9999, text);
        },
        kNoString},
+      {"FullPath",
+       [&] {
+         String full;
+         return !P().FullPath(P(), u"", full);
+       },
+       kBadName},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -35,5 +35,32 @@ TEST(InstanceGuard, SecondHolderSeesTheFirstUntilItLetsGo) {
   P().ReleaseInstanceGuard(P(), next);
 }
 
+// A run in another session takes the guard's global name beside its plain
+// one; each name guards only itself.
+TEST(InstanceGuard, GlobalNameAndPlainNameAreTwoGuards) {
+  const char16_t* plain = u"WinOrvantoPatch1_GuardNamespaces";
+  const char16_t* global = u"Global\\WinOrvantoPatch1_GuardNamespaces";
+  const struct {
+    const char16_t* held;
+    const char16_t* probed;
+    bool taken;
+  } cases[] = {
+      {global, plain, false},
+      {plain, global, false},
+      {global, global, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.held) + " held, " + ToUtf8(c.probed) + " probed");
+    bool exists = true;
+    InstanceGuard* held = P().CreateInstanceGuard(P(), c.held, exists);
+    ASSERT_NE(held, nullptr);
+    ASSERT_FALSE(exists);
+    InstanceGuard* probe = P().CreateInstanceGuard(P(), c.probed, exists);
+    EXPECT_EQ(exists, c.taken);
+    P().ReleaseInstanceGuard(P(), probe);
+    P().ReleaseInstanceGuard(P(), held);
+  }
+}
+
 }  // namespace
 }  // namespace orv

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -179,6 +180,28 @@ TEST(LocalTime, FollowsTheZoneAndItsDaylightSaving) {
   {
     ScopedEnv zone("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");  // two hours ahead in May
     EXPECT_EQ(P().MakeLocalTimeStamp(P(), 20, 15, 3, 34), 1463756614 - 7200);
+  }
+}
+
+// A wall-clock reading as seconds, taken as if it were UTC.
+std::int64_t WallSeconds(const LocalClock& c) {
+  const std::chrono::sys_days date{std::chrono::year{c.year} / c.month / c.day};
+  return date.time_since_epoch().count() * 86400LL + c.hour * 3600 + c.minute * 60 + c.second;
+}
+
+TEST(LocalTime, ClockNowFollowsTheZone) {
+  const struct {
+    const char* zone;
+    std::int64_t aheadOfUtc;
+  } cases[] = {{"UTC0", 0}, {"XYZ-5:30", 5 * 3600 + 1800}, {"XYZ+10", -10 * 3600}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zone);
+    const ScopedEnv zone("TZ", c.zone);
+    const std::time_t before = std::time(nullptr);
+    const LocalClock now = P().LocalTimeNow(P());
+    const std::time_t after = std::time(nullptr);
+    EXPECT_GE(WallSeconds(now) - c.aheadOfUtc, before);
+    EXPECT_LE(WallSeconds(now) - c.aheadOfUtc, after);
   }
 }
 
@@ -383,6 +406,48 @@ TEST(Guard, GoneWhenItsHolderIsKilled) {
   P().ReleaseInstanceGuard(P(), mine);
   ::close(ready[0]);
   ::close(ready[1]);
+}
+
+// The global name and the plain one are two lock files side by side: a
+// process holding one leaves the other free.
+TEST(Guard, GlobalNameIsALockFileOfItsOwn) {
+  const char16_t* plain = u"WinOrvantoPatch1_Main";
+  const char16_t* global = u"Global\\WinOrvantoPatch1_Main";
+  for (const bool holdGlobal : {true, false}) {
+    SCOPED_TRACE(holdGlobal ? "global held" : "plain held");
+    TempDir dir;
+    ScopedEnv tmp("TMPDIR", ToUtf8(dir.path()).c_str());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      bool exists = true;
+      const bool held =
+          P().CreateInstanceGuard(P(), holdGlobal ? global : plain, exists) != nullptr;
+      const char byte = held && !exists ? 'y' : 'n';
+      if (::write(ready[1], &byte, 1) != 1) _exit(2);
+      ::pause();
+      _exit(0);
+    }
+    char byte = 0;
+    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(byte, 'y');
+    EXPECT_TRUE(test::Exists(
+        dir / (holdGlobal ? u"Global.WinOrvantoPatch1_Main.lock" : u"WinOrvantoPatch1_Main.lock")));
+    for (const char16_t* name : {plain, global}) {
+      bool exists = false;
+      InstanceGuard* guard = P().CreateInstanceGuard(P(), name, exists);
+      EXPECT_NE(guard, nullptr);
+      EXPECT_EQ(exists, (name == global) == holdGlobal) << ToUtf8(name);
+      P().ReleaseInstanceGuard(P(), guard);
+    }
+    EXPECT_TRUE(test::Exists(dir / u"Global.WinOrvantoPatch1_Main.lock"));
+    EXPECT_TRUE(test::Exists(dir / u"WinOrvantoPatch1_Main.lock"));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
 }
 
 TEST(Notice, CaptionIconAndTextExactlyOnStandardOutput) {

@@ -99,5 +99,71 @@ TEST(InstanceGuard, AnotherProcessSeesOursOnlyWhileWeHoldIt) {
   }
 }
 
+// Holds name in a helper process until the object goes.
+class Holder {
+ public:
+  Holder(const wchar_t* mode, const std::wstring& name) {
+    ChildProcess::Options options;
+    options.pipes = true;
+    started_ = child_.Start(win32test::SiblingProgram(L"win32_helper.exe"),
+                            std::wstring(mode) + L" " + win32test::Quote(name), options) &&
+               child_.ReadLine(line_);
+  }
+  ~Holder() {
+    child_.CloseInput();
+    child_.Wait(60000);
+  }
+  bool holds() const { return started_ && line_ == "held"; }
+  const std::string& line() const { return line_; }
+
+ private:
+  ChildProcess child_;
+  std::string line_;
+  bool started_ = false;
+};
+
+// A SYSTEM run in session 0 and a user's run in session 1 share only the
+// global namespace: the guard's global name is seen across processes, and
+// it leaves the plain name free.
+TEST(InstanceGuard, GlobalNameHeldByAnotherProcessIsSeenAndLeavesThePlainNameFree) {
+  const std::wstring plain = GuardName(L"Main");
+  const Holder holder(L"hold-guard", L"Global\\" + plain);
+  ASSERT_TRUE(holder.holds()) << holder.line();
+  const struct {
+    std::wstring name;
+    bool taken;
+  } cases[] = {{L"Global\\" + plain, true}, {plain, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(U16(c.name)));
+    bool alreadyExists = !c.taken;
+    InstanceGuard* guard = P().CreateInstanceGuard(P(), U16(c.name).c_str(), alreadyExists);
+    EXPECT_NE(guard, nullptr);
+    EXPECT_EQ(alreadyExists, c.taken);
+    P().ReleaseInstanceGuard(P(), guard);
+  }
+}
+
+// A guard another account holds may exist with a descriptor that refuses
+// us: the name is taken all the same.
+TEST(InstanceGuard, NameThatMayNotBeOpenedIsHeldBySomeoneElse) {
+  const std::wstring name = L"Global\\" + GuardName(L"Denied");
+  const Holder holder(L"hold-denied-guard", name);
+  ASSERT_TRUE(holder.holds()) << holder.line();
+
+  SetLastError(ERROR_SUCCESS);
+  const HANDLE direct = CreateMutexW(nullptr, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  if (direct != nullptr) CloseHandle(direct);
+  ASSERT_EQ(direct, nullptr) << "the descriptor was not enforced";
+  ASSERT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  bool alreadyExists = false;
+  InstanceGuard* guard = P().CreateInstanceGuard(P(), U16(name).c_str(), alreadyExists);
+  EXPECT_EQ(guard, nullptr);
+  EXPECT_TRUE(alreadyExists);
+  EXPECT_EQ(P().LastError(P()), (SystemError{ErrorSource::Win32, ERROR_ACCESS_DENIED}));
+  P().ReleaseInstanceGuard(P(), guard);
+}
+
 }  // namespace
 }  // namespace orv

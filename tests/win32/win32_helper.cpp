@@ -4,8 +4,16 @@
 //   win32_helper hold-guard NAME   holds the guard, prints "held", lets go
 //                                  when its standard input ends
 //   win32_helper probe-guard NAME  exit code 1 when another holds the guard
+//   win32_helper hold-denied-guard NAME
+//                                  holds a mutex of that name that nobody
+//                                  may open, prints "held", lets go when its
+//                                  standard input ends
+//   win32_helper surroundings      prints whether a box can be seen and
+//                                  what that was decided from
 //   win32_helper show CAPTION TEXT information|warning
 #include <windows.h>
+// after windows.h, whose types it needs
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -18,17 +26,59 @@ const char16_t* U16(const wchar_t* text) {
   return reinterpret_cast<const char16_t*>(text);
 }
 
-int HoldGuard(const orv::Platform& p, const wchar_t* name) {
-  bool alreadyExists = false;
-  orv::InstanceGuard* guard = p.CreateInstanceGuard(p, U16(name), alreadyExists);
-  std::printf("%s\n", guard == nullptr ? "failed" : alreadyExists ? "taken" : "held");
-  std::fflush(stdout);
+void WaitForEndOfInput() {
   char buffer[64];
   DWORD got = 0;
   while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) &&
          got > 0) {
   }
+}
+
+int HoldGuard(const orv::Platform& p, const wchar_t* name) {
+  bool alreadyExists = false;
+  orv::InstanceGuard* guard = p.CreateInstanceGuard(p, U16(name), alreadyExists);
+  std::printf("%s\n", guard == nullptr ? "failed" : alreadyExists ? "taken" : "held");
+  std::fflush(stdout);
+  WaitForEndOfInput();
   p.ReleaseInstanceGuard(p, guard);
+  return 0;
+}
+
+// What a user's run meets when a SYSTEM run holds the guard: a name that
+// exists, with a descriptor that refuses everyone else.
+int HoldDeniedGuard(const wchar_t* name) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;GA;;;WD)", SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    std::printf("failed %lu\n", GetLastError());
+    return 1;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  const HANDLE mutex = CreateMutexW(&attributes, FALSE, name);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (mutex == nullptr || error == ERROR_ALREADY_EXISTS) {
+    std::printf("failed %lu\n", error);
+    return 1;
+  }
+  std::printf("held\n");
+  std::fflush(stdout);
+  WaitForEndOfInput();
+  CloseHandle(mutex);
+  return 0;
+}
+
+int Surroundings(const orv::Platform& p) {
+  DWORD session = 0;
+  const BOOL known = ProcessIdToSessionId(GetCurrentProcessId(), &session);
+  USEROBJECTFLAGS flags{};
+  wchar_t station[256] = L"";
+  const HWINSTA handle = GetProcessWindowStation();
+  GetUserObjectInformationW(handle, UOI_FLAGS, &flags, sizeof flags, nullptr);
+  GetUserObjectInformationW(handle, UOI_NAME, station, sizeof station, nullptr);
+  std::printf("%s\n", p.CanShowMessages(p) ? "can show messages" : "cannot show messages");
+  std::printf("session %s %lu, station %ls flags 0x%lx\n", known ? "known" : "unknown", session,
+              station, flags.dwFlags);
   return 0;
 }
 
@@ -45,6 +95,8 @@ int wmain(int argc, wchar_t** argv) {
   const orv::Platform& p = orv::SystemPlatform();
   if (argc == 3 && std::wcscmp(argv[1], L"hold-guard") == 0) return HoldGuard(p, argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"probe-guard") == 0) return ProbeGuard(p, argv[2]);
+  if (argc == 3 && std::wcscmp(argv[1], L"hold-denied-guard") == 0) return HoldDeniedGuard(argv[2]);
+  if (argc == 2 && std::wcscmp(argv[1], L"surroundings") == 0) return Surroundings(p);
   if (argc == 5 && std::wcscmp(argv[1], L"show") == 0) {
     const orv::MessageIcon icon = std::wcscmp(argv[4], L"warning") == 0
                                       ? orv::MessageIcon::Warning
@@ -52,6 +104,9 @@ int wmain(int argc, wchar_t** argv) {
     p.ShowMessage(p, U16(argv[2]), U16(argv[3]), icon);
     return 0;
   }
-  std::fputs("usage: win32_helper hold-guard|probe-guard NAME | show CAPTION TEXT ICON\n", stderr);
+  std::fputs(
+      "usage: win32_helper hold-guard|probe-guard|hold-denied-guard NAME | surroundings | show "
+      "CAPTION TEXT ICON\n",
+      stderr);
   return 2;
 }

@@ -106,6 +106,9 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     startup.hStdError = childError;
   }
 
+  std::wstring desktop = options.desktop;
+  if (!desktop.empty()) startup.lpDesktop = desktop.data();
+
   std::wstring commandLine = Quote(program) + L" " + arguments;
   std::vector<wchar_t> environment;
   if (!options.environmentEntry.empty()) environment = EnvironmentWith(options.environmentEntry);

@@ -35,6 +35,8 @@ class ChildProcess {
     std::wstring stderrFile;
     // "NAME=VALUE" replacing or adding one variable of our environment.
     std::wstring environmentEntry;
+    // "STATION\\DESKTOP" to start on instead of ours.
+    std::wstring desktop;
   };
 
   ChildProcess() = default;
