@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The switches of the real WinOrvantoPatch1.exe under Wine: /quiet for every
+# outcome (no box, the right exit code, the disk as without the switch), a
+# log of a failure and of a success, a refused command line, a log that
+# cannot be created, and another process holding only the guard's global
+# name.
+#
+#   wine_switches.sh [PATCH.exe [win32_helper.exe]]
+#
+# Every case is one quiet launch, so no box watcher is needed: the relay
+# trace shows that no message box was even called. Ten Windows launches in
+# all (registry, helper, eight patch runs).
+#
+# Prints one line per case and "wine switches: N passed, M failed"; exits 1
+# on any failure, 2 when it cannot run at all.
+set -uo pipefail
+ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
+[ $# -ge 1 ] && ORV_E2E_EXE=$1
+helper=${2:-$ORV_REPO/build/win32/tests/win32/win32_helper.exe}
+# shellcheck source=tests/e2e/lib.sh
+. "$ORV_REPO/tests/e2e/lib.sh"
+orv_e2e_init || exit 2
+
+work=$(orv_e2e_workdir) || exit 2
+host="$work/Program Files/Orvanto"
+holder=
+cleanup() {
+  exec 9>&- 2>/dev/null
+  orv_e2e_finish "$work" ${holder:+"$holder"} "${ORV_E2E_JOB:-}"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT HUP
+
+orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }
+orv_e2e_set_registry "$host" || { echo "wine reg import failed" >&2; exit 2; }
+
+# quiet NAME EXPECTED-STATUS ARGS...: one quiet run; sets status and
+# problems, with a problem when a box was called or the status differs.
+quiet() {
+  local name=$1 expected=$2
+  shift 2
+  orv_e2e_log "case $name"
+  status=0
+  orv_e2e_start "$work/$name.err" "$ORV_E2E_EXE" "$@"
+  orv_e2e_wait "$ORV_E2E_JOB" "$ORV_E2E_LAUNCH_SECONDS" || status=$?
+  problems=
+  [ "$status" = "$expected" ] || problems+="exit $status, expected $expected; "
+  orv_e2e_box_flags "$work/$name.err"
+  [ "$ORV_E2E_CALLS" = 0 ] || problems+="$ORV_E2E_CALLS MessageBox calls; "
+}
+unchanged() { [ "$(orv_e2e_snapshot "$host")" = "$1" ] || problems+="the installation changed; "; }
+logged() { grep -q -- "$2" "$1" 2>/dev/null || problems+="the log lacks '$2'; "; }
+report() { orv_e2e_report "$1" "$problems" "$2"; }
+
+log_win() { orv_e2e_winpath "$work/$1"; }
+
+# (f) A failure, logged: a folder of someone else's holds the backup's name.
+mkdir -p "$host/Pellmark_BAK" && echo "not ours" >"$host/Pellmark_BAK/keep.txt"
+orv_e2e_give "$host/Pellmark_BAK"
+before=$(orv_e2e_snapshot "$host")
+quiet failed-log 67 /quiet /log "$(log_win failed.log)"
+unchanged "$before"
+logged "$work/failed.log" "ShellRename .*Orvanto.Pellmark -> .*Orvanto.Pellmark_BAK, attempt 20: failed: shell error [0-9]*: ."
+logged "$work/failed.log" "the old add-in folder could not be moved aside; it is as it was"
+logged "$work/failed.log" "outcome: Failed"
+logged "$work/failed.log" "exit code 1603"
+report "(f) failure, quiet and logged" "exit 67 (1603), no box, nothing changed; the log names the rename, its 20 attempts and the shell's reason"
+rm -rf "$host/Pellmark_BAK"
+
+# (s) Success, logged, with the switches in another case and form.
+quiet success-log 0 -LOG "$(log_win success.log)" /QN
+check_patched() { orv_e2e_check_patched "$host"; }
+check_patched
+orv_e2e_check_no_staging "$host"
+logged "$work/success.log" "^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9:]\{8\}\.[0-9]\{3\} WinOrvantoPatch1.exe 1.0.0.1, command line: -LOG "
+logged "$work/success.log" "quiet: no message box"
+logged "$work/success.log" "the host matches"
+logged "$work/success.log" "the patch is needed"
+logged "$work/success.log" "ShellCopy .*, attempt 1: done"
+logged "$work/success.log" "the new add-in folder is in place"
+logged "$work/success.log" "outcome: Succeeded"
+logged "$work/success.log" "exit code 0"
+report "(s) success, quiet and logged" "exit 0, no box, patched as without the switches; a time-stamped log of what was found and done"
+
+# (q) The other outcomes, quiet.
+before=$(orv_e2e_snapshot "$host")
+quiet not-needed 0 /quiet
+unchanged "$before"
+report "(q) not needed, quiet" "exit 0, no box, nothing changed"
+
+orv_e2e_launcher "$host" 4.1.52.0
+quiet too-old 106 /qn
+unchanged "$before"
+report "(q) host too old, quiet" "exit 106 (1642), no box, nothing changed"
+
+# (c) A refused command line and a log that cannot be made touch nothing.
+orv_e2e_launcher "$host" 4.1.52.1
+quiet bad-switch 103 /quiet /passive
+unchanged "$before"
+report "(c) unknown switch" "exit 103 (1639), no box, nothing changed"
+
+quiet bad-log 86 /quiet /log "$(log_win 'no such folder\run.log')"
+unchanged "$before"
+report "(c) log that cannot be created" "exit 86 (1622), no box, nothing changed"
+
+# (g) Another process holds only Global\WinOrvantoPatch1_Main: a run in
+# another session would, and this one must not patch alongside it.
+orv_e2e_log "case (g): a helper holds the global name"
+# The helper holds the name until its standard input ends: a FIFO whose
+# writing end this script keeps open on descriptor 9 (which no Wine process
+# inherits: the Wine calls close it).
+mkfifo "$work/hold.in"
+exec 9<>"$work/hold.in"
+ORV_WINEDEBUG=-all bash "$ORV_REPO/scripts/wine-run.sh" "$helper" hold-guard 'Global\WinOrvantoPatch1_Main' \
+  <"$work/hold.in" >"$work/hold.out" 2>"$work/hold.err" 9>&- &
+holder=$!
+orv_e2e_wait_for "$work/hold.out" '^held' "$ORV_E2E_LAUNCH_SECONDS" "$holder"
+problems=
+grep -q '^held' "$work/hold.out" || problems+="the helper did not hold the name ($(cat "$work/hold.out")); "
+orv_e2e_launcher "$host" 4.1.52.1
+quiet global-held 82 /quiet
+unchanged "$before"
+report "(g) global name held elsewhere" "exit 82 (1618), no box, nothing changed"
+exec 9>&-
+orv_e2e_wait "$holder" 60 >/dev/null || true
+holder=
+
+orv_e2e_summary "wine switches"
