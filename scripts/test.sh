@@ -11,7 +11,7 @@
 # counting tests; a preset that does not configure or build counts as one
 # failure.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 
 bash scripts/install-deps.sh || { echo "0 passed, 1 failed"; exit 1; }
 
