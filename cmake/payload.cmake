@@ -125,7 +125,7 @@ target_include_directories(orv_manifest PUBLIC "${ORV_ROOT}" PRIVATE "${ORV_GENE
 # The helper runs on the build machine: in a cross build it is compiled with
 # the host's compiler, not the target's.
 set(_orv_tool_sources
-    "${ORV_ROOT}/cmake/payload_tool.cpp"
+    "${ORV_ROOT}/tools/payload_tool/payload_tool.cpp"
     "${ORV_ROOT}/tools/pegen/pe_generator.cpp"
     "${ORV_ROOT}/platform/file_version.cpp"
     "${ORV_ROOT}/platform/pe_version.cpp")

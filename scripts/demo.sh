@@ -16,7 +16,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== building"
 cmake --preset native >/dev/null
-cmake --build build/native -j"$jobs" --target pegen fileversion >/dev/null
+cmake --build build/native -j"$jobs" --target install-maker fileversion >/dev/null
 cmake --preset win32 >/dev/null
 cmake --build build/win32 -j"$jobs" --target WinOrvantoPatch1 box_watcher >/dev/null
 

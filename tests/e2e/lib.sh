@@ -10,17 +10,16 @@
 # any (noted per function).
 #
 # Needs: ORV_REPO (the source tree). Optional: ORV_E2E_EXE, ORV_E2E_WATCHER,
-# ORV_E2E_PEGEN, ORV_E2E_FILEVERSION (the programs; defaults in the build
-# trees), ORV_E2E_LAUNCH_SECONDS (how long one Windows process may take).
+# ORV_E2E_MAKER (install-maker), ORV_E2E_FILEVERSION (the programs; defaults
+# in the build trees), ORV_E2E_LAUNCH_SECONDS (how long one Windows process
+# may take).
 
 ORV_E2E_EXE=${ORV_E2E_EXE:-$ORV_REPO/build/win32/WinOrvantoPatch1.exe}
-ORV_E2E_WATCHER=${ORV_E2E_WATCHER:-$ORV_REPO/build/win32/tests/win32/box_watcher.exe}
-ORV_E2E_PEGEN=${ORV_E2E_PEGEN:-$ORV_REPO/build/native/tools/pegen}
+ORV_E2E_WATCHER=${ORV_E2E_WATCHER:-$ORV_REPO/build/win32/tools/box_watcher/box_watcher.exe}
+ORV_E2E_MAKER=${ORV_E2E_MAKER:-$ORV_REPO/build/native/tools/install-maker}
 ORV_E2E_FILEVERSION=${ORV_E2E_FILEVERSION:-$ORV_REPO/build/native/tools/fileversion}
 ORV_E2E_LAUNCH_SECONDS=${ORV_E2E_LAUNCH_SECONDS:-600}
 ORV_E2E_CAPTION="Patch for Orvanto"
-ORV_E2E_KEY='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Quenbrite.exe'
-ORV_E2E_LIBRARIES=(Brisquel.dll Tarnivo.dll Fendraw.dll)
 
 orv_e2e_log() { echo "[$(date +%T)] $*" >&2; }
 
@@ -33,9 +32,9 @@ orv_e2e_init() {
       "cmake --preset win32 && cmake --build build/win32 --target WinOrvantoPatch1 box_watcher" >&2
       missing=1; }
   done
-  for f in "$ORV_E2E_PEGEN" "$ORV_E2E_FILEVERSION"; do
+  for f in "$ORV_E2E_MAKER" "$ORV_E2E_FILEVERSION"; do
     [ -x "$f" ] || { echo "missing $f: build it with" \
-      "cmake --preset native && cmake --build build/native --target pegen fileversion" >&2
+      "cmake --preset native && cmake --build build/native --target install-maker fileversion" >&2
       missing=1; }
   done
   [ "$missing" = 0 ] || return 2
@@ -48,25 +47,11 @@ orv_e2e_init() {
   # That file turns on -e and -u; the callers check each step themselves.
   set +eu
   ORV_E2E_TEMP=$ORV_WINE_PREFIX/drive_c/users/$ORV_WINE_USER/Temp
-  orv_e2e_read_table
-}
-
-# The payload table: ORV_E2E_PATHS (Linux-style relative paths), and per index
-# ORV_E2E_TIMES (local wall-clock time), ORV_E2E_SIZES; ORV_E2E_VERSION.
-orv_e2e_read_table() {
-  ORV_E2E_PATHS=() ORV_E2E_TIMES=() ORV_E2E_SIZES=() ORV_E2E_VERSION=
-  local kind a b c d
-  while IFS=$'\t' read -r kind a b c d; do
-    case $kind in
-      version) ORV_E2E_VERSION=$a ;;
-      payload)
-        ORV_E2E_PATHS+=("${b//\\//}")
-        ORV_E2E_TIMES+=("$c")
-        ORV_E2E_SIZES+=("$d")
-        ;;
-    esac
-  done <"$ORV_REPO/patch/payload.tsv"
-  [ "${#ORV_E2E_PATHS[@]}" -gt 0 ] && [ -n "$ORV_E2E_VERSION" ]
+  # The payload table: ORV_PAYLOAD_PATHS (Linux-style relative paths), and
+  # per index ORV_PAYLOAD_TIMES (local wall-clock time) and
+  # ORV_PAYLOAD_SIZES; ORV_PAYLOAD_VERSION; ORV_LIBRARIES.
+  local table
+  table=$("$ORV_E2E_MAKER" table) && eval "$table"
 }
 
 # Linux path -> the path Wine's programs see.
@@ -85,12 +70,8 @@ orv_e2e_workdir() {
 # no version resource when VERSION is "none".
 orv_e2e_launcher() {
   local host=$1 version=$2
-  if [ "$version" = none ]; then
-    "$ORV_E2E_PEGEN" "$host/Quenbrite.exe" --exe --no-version
-  else
-    "$ORV_E2E_PEGEN" "$host/Quenbrite.exe" --exe --version "$version" --product-version 4.1.0.0
-  fi
-  orv_e2e_give "$host/Quenbrite.exe"
+  "$ORV_E2E_MAKER" wine "$host" --only launcher --launcher-version "$version" &&
+    orv_e2e_give "$host/Quenbrite.exe"
 }
 
 orv_e2e_give() {
@@ -99,28 +80,15 @@ orv_e2e_give() {
   return 0
 }
 
-# An installation as the patch finds it in the field: launcher 4.1.52.1, the
-# 25 add-in files at 1.0.0.9 (dated 2015) and the three libraries the patch
-# keeps, whose bytes are recorded in HOST/../libraries.sha256.
+# An installation as the patch finds it in the field (install-maker's):
+# launcher 4.1.52.1, the 25 add-in files at 1.0.0.9 (dated 2015) and the
+# three libraries the patch keeps, whose bytes are recorded in
+# HOST/../libraries.sha256.
 orv_e2e_make_install() {
-  local host=$1 i path lib
-  mkdir -p "$host/Pellmark"
-  for i in "${!ORV_E2E_PATHS[@]}"; do
-    path=$host/Pellmark/${ORV_E2E_PATHS[$i]}
-    mkdir -p "$(dirname "$path")"
-    case $path in
-      *.exe) "$ORV_E2E_PEGEN" "$path" --exe --version 1.0.0.9 ;;
-      *) "$ORV_E2E_PEGEN" "$path" --version 1.0.0.9 ;;
-    esac || return 1
-    touch -d '2015-03-02 10:00:00' "$path"
-  done
-  for lib in "${ORV_E2E_LIBRARIES[@]}"; do
-    # Contents no payload file has, so a replaced library shows.
-    { printf 'kept library %s\n' "$lib"; head -c 3000 /dev/urandom; } >"$host/Pellmark/$lib"
-  done
-  (cd "$host/Pellmark" && sha256sum "${ORV_E2E_LIBRARIES[@]}") >"$host/../libraries.sha256"
+  local host=$1
+  "$ORV_E2E_MAKER" wine "$host" || return 1
+  (cd "$host/Pellmark" && sha256sum "${ORV_LIBRARIES[@]}") >"$host/../libraries.sha256"
   orv_e2e_give "$(dirname "$host")"
-  orv_e2e_launcher "$host" 4.1.52.1
 }
 
 # ONE launch: points the App Paths entry at HOST and limits the relay trace
@@ -128,22 +96,15 @@ orv_e2e_make_install() {
 orv_e2e_set_registry() {
   local host=$1 reg
   reg=$(dirname "$host")/settings.reg
-  local value
-  value=$(orv_e2e_winpath "$host" | sed 's/\\/\\\\/g')
-  # UTF-16 with a byte order mark: a file without one is read in the ANSI
-  # code page, which would garble a path that is not plain ASCII.
-  {
-    printf '\xff\xfe'
-    iconv -f UTF-8 -t UTF-16LE <<REG
-Windows Registry Editor Version 5.00
+  # install-maker's script is UTF-16 with a byte order mark; the relay
+  # setting follows in the same encoding, so that one import sets both.
+  { "$ORV_E2E_MAKER" wine "$host" --only registry --reg "$reg" &&
+    iconv -f UTF-8 -t UTF-16LE >>"$reg" <<'REG'
 
-[$ORV_E2E_KEY]
-"Path"="$value"
-
-[HKEY_CURRENT_USER\\Software\\Wine\\Debug]
+[HKEY_CURRENT_USER\Software\Wine\Debug]
 "RelayInclude"="user32.MessageBoxW;user32.MessageBoxExW;user32.MessageBoxIndirectW"
 REG
-  } >"$reg" || return 1
+  } || return 1
   orv_e2e_give "$reg"
   orv_e2e_log "setting the registry (one Wine launch)"
   # As in wine-run.sh: a session started here lives on for an hour, and when
@@ -314,24 +275,24 @@ orv_e2e_check_no_staging() {
 # the libraries' bytes unchanged.
 orv_e2e_check_patched() {
   local host=$1 expected actual i f want got
-  expected=$(printf '%s\n' "${ORV_E2E_PATHS[@]}" "${ORV_E2E_LIBRARIES[@]}" | LC_ALL=C sort)
+  expected=$(printf '%s\n' "${ORV_PAYLOAD_PATHS[@]}" "${ORV_LIBRARIES[@]}" | LC_ALL=C sort)
   actual=$(cd "$host/Pellmark" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
   [ "$expected" = "$actual" ] ||
     problems+="files differ: $(diff <(echo "$expected") <(echo "$actual") | grep '^[<>]' | tr '\n' ' '); "
   (cd "$host/Pellmark" && sha256sum --quiet -c "$host/../libraries.sha256" >/dev/null 2>&1) ||
     problems+="kept libraries changed or missing; "
-  for i in "${!ORV_E2E_PATHS[@]}"; do
-    f=$host/Pellmark/${ORV_E2E_PATHS[$i]}
+  for i in "${!ORV_PAYLOAD_PATHS[@]}"; do
+    f=$host/Pellmark/${ORV_PAYLOAD_PATHS[$i]}
     [ -f "$f" ] || continue
     got=$(stat -c %s "$f")
-    [ "$got" = "${ORV_E2E_SIZES[$i]}" ] || problems+="${ORV_E2E_PATHS[$i]} size $got; "
+    [ "$got" = "${ORV_PAYLOAD_SIZES[$i]}" ] || problems+="${ORV_PAYLOAD_PATHS[$i]} size $got; "
     got=$("$ORV_E2E_FILEVERSION" "$f" 2>&1)
-    [ "$got" = "$ORV_E2E_VERSION" ] || problems+="${ORV_E2E_PATHS[$i]} version $got; "
+    [ "$got" = "$ORV_PAYLOAD_VERSION" ] || problems+="${ORV_PAYLOAD_PATHS[$i]} version $got; "
     # The prefix runs in the machine's zone (TZ unset), and so does this.
-    want=$(env -u TZ date -d "${ORV_E2E_TIMES[$i]}" +%s)
+    want=$(env -u TZ date -d "${ORV_PAYLOAD_TIMES[$i]}" +%s)
     got=$(stat -c %Y "$f")
     [ "$got" = "$want" ] ||
-      problems+="${ORV_E2E_PATHS[$i]} time $(env -u TZ date -d "@$got" '+%F %T'); "
+      problems+="${ORV_PAYLOAD_PATHS[$i]} time $(env -u TZ date -d "@$got" '+%F %T'); "
   done
 }
 

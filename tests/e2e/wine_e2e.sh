@@ -89,7 +89,7 @@ check_box 0 "$TEXT_SUCCEEDED" 00000040 "$work/first.err"
 check_patched
 check_no_staging
 if [ -z "$problems" ]; then
-  orv_e2e_report "(a) success" "" "exit 0, 'Install Succeeded.' information; 25 files at $ORV_E2E_VERSION with the table's sizes and times, libraries kept, nothing left over"
+  orv_e2e_report "(a) success" "" "exit 0, 'Install Succeeded.' information; 25 files at $ORV_PAYLOAD_VERSION with the table's sizes and times, libraries kept, nothing left over"
 else
   orv_e2e_report "(a) success" "$problems"
 fi

@@ -28,7 +28,7 @@ trap 'exit 143' TERM INT HUP
 
 # The longest payload path below the add-in folder, in characters.
 longest=0
-for path in "${ORV_E2E_PATHS[@]}"; do
+for path in "${ORV_PAYLOAD_PATHS[@]}"; do
   [ "${#path}" -gt "$longest" ] && longest=${#path}
 done
 # Every file of the new folder, "<add-in>_CPY\<relative path>", must fit a

@@ -28,23 +28,17 @@ ScopedEnv::~ScopedEnv() {
 }
 
 Installation::Installation()
-    : host(root_ / u"Program Files\\Orvanto"),
+    : layout_(install::PosixLayoutOf(FsPath(root_.path()))),
+      host(FromFs(layout_.host)),
       addin(host + manifest::kAddinName),
-      temp(root_ / u"tmp\\"),
-      registryKey_(root_ /
-                   u"hklm\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\"
-                   u"Quenbrite.exe"),
-      hklm_("ORVANTO_HKLM", FsPath(root_ / u"hklm").string()),
-      tmpdir_("TMPDIR", FsPath(root_ / u"tmp").string()),
+      temp(FromFs(layout_.temp) + u"\\"),
+      hklm_("ORVANTO_HKLM", layout_.hklm.string()),
+      tmpdir_("TMPDIR", layout_.temp.string()),
       tz_("TZ", "UTC0") {
   MakeFolders(addin);
   MakeFolders(temp);
-  MakeFolders(registryKey_);
   SetRegistryPath(ToUtf8(host));
-  pegen::PeImageSpec launcher;
-  launcher.executable = true;
-  launcher.fileVersion = V(4, 1, 52, 1);
-  WriteLauncher(launcher);
+  EXPECT_EQ(install::WriteLauncher(FsPath(host), manifest::kHostVersion), "");
   for (int k = 0; k < manifest::kPayloadCount; ++k) WriteAddinFile(k, V(1, 0, 0, 9));
   for (int l = 0; l < manifest::kLibraryCount; ++l) {
     WriteBytes(Library(l), "library " + std::to_string(l));
@@ -54,7 +48,7 @@ Installation::Installation()
 }
 
 void Installation::SetRegistryPath(std::string_view value) {
-  WriteBytes(registryKey_ + u"\\Path", value);
+  ASSERT_EQ(install::WriteRegistryValue(layout_.hklm, value), "");
 }
 
 void Installation::MoveHost(const String& to) {
@@ -68,7 +62,7 @@ void Installation::MoveHost(const String& to) {
 }
 
 void Installation::RemoveRegistryPath() {
-  fs::remove(FsPath(registryKey_ + u"\\Path"));
+  fs::remove(install::RegistryValueFile(layout_.hklm));
 }
 
 void Installation::WriteLauncher(const pegen::PeImageSpec& spec) {
@@ -84,13 +78,7 @@ String Installation::Library(int l) const {
 }
 
 void Installation::WriteAddinFile(int k, FileVersion4 version) {
-  String folder = AddinFile(k);
-  CutAtLastBackslash(folder);
-  MakeFolders(folder);
-  pegen::PeImageSpec spec;
-  spec.fileVersion = version;
-  spec.executable = k >= manifest::kSubFolderEntries;
-  WritePeFixture(AddinFile(k), spec);
+  ASSERT_EQ(install::WriteAddinFile(FsPath(addin), k, install::AddinFile{.version = version}), "");
 }
 
 void Installation::ExpectPatched() const {

@@ -9,6 +9,7 @@
 
 #include "patch/manifest.h"
 #include "tests/support/test_support.h"
+#include "tools/install_maker/install_maker.h"
 
 namespace orv::test {
 
@@ -27,6 +28,7 @@ class ScopedEnv {
 
 class Installation {
   TempDir root_;  // first: everything below lives in it
+  install::PosixLayout layout_;
 
  public:
   // An add-in at 1.0.0.9 with all 25 files and the three libraries, and a
@@ -60,7 +62,6 @@ class Installation {
   void ExpectNoWorkFolders() const;
 
  private:
-  String registryKey_;
   ScopedEnv hklm_;
   ScopedEnv tmpdir_;
   ScopedEnv tz_;

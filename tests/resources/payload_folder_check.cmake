@@ -1,10 +1,14 @@
 # The build against a real payload folder: sizes are free, but a missing file
 # stops the configuration and a file without the payload version stops the
 # build, each naming the file.
-#   cmake -DSOURCE_DIR=<tree> -DWORK_DIR=<scratch> -DTOOL=<orv_payload_tool>
+#   cmake -DSOURCE_DIR=<tree> -DWORK_DIR=<scratch> -DINSTALL_MAKER=<install-maker>
 #         -DGENERATOR=<cmake generator> -P payload_folder_check.cmake
 file(REMOVE_RECURSE "${WORK_DIR}")
-set(folder "${WORK_DIR}/payload folder")
+# An add-in folder at the payload version, laid out as the table says, is a
+# payload folder; install-maker makes one (smallest images: not the table's
+# sizes, which a real folder need not keep).
+set(host "${WORK_DIR}/payload host")
+set(folder "${host}/Pellmark")
 set(build "${WORK_DIR}/build")
 
 function(check condition)
@@ -13,17 +17,15 @@ function(check condition)
   endif()
 endfunction()
 
-function(make_file relative version)
-  set(kind "")
-  if(relative MATCHES "\\.exe$")
-    set(kind --exe)
-  endif()
-  get_filename_component(dir "${folder}/${relative}" DIRECTORY)
-  file(MAKE_DIRECTORY "${dir}")
-  # 8192 bytes: not the table's size, which a real folder need not keep.
-  execute_process(COMMAND "${TOOL}" make "${folder}/${relative}" --version ${version} --size 8192
-                          ${kind} RESULT_VARIABLE failed)
+# The 25 files at the payload version but for those named: install-maker's
+# --file PATH=VERSION arguments.
+function(make_files)
+  execute_process(COMMAND "${INSTALL_MAKER}" wine "${host}" --only addin --addin-version 1.0.1.1
+                          ${ARGN} RESULT_VARIABLE failed)
   check(NOT failed)
+  # Dated now, not as in the field: the build remakes what is newer than its copy.
+  file(GLOB_RECURSE made "${folder}/*")
+  file(TOUCH_NOCREATE ${made})
 endfunction()
 
 function(run out_result out_output)
@@ -47,17 +49,7 @@ function(build out_result out_output)
   set(${out_output} "${output}" PARENT_SCOPE)
 endfunction()
 
-file(STRINGS "${SOURCE_DIR}/patch/payload.tsv" lines ENCODING UTF-8)
-set(relatives "")
-foreach(line IN LISTS lines)
-  if(line MATCHES "^payload\t[0-9]+\t([^\t]+)\t")
-    string(REPLACE "\\" "/" relative "${CMAKE_MATCH_1}")
-    list(APPEND relatives "${relative}")
-    make_file("${relative}" 1.0.1.1)
-  endif()
-endforeach()
-list(LENGTH relatives count)
-check(count EQUAL 25)
+make_files()
 
 # A good folder: every file is taken as it is.
 configure(result output)
@@ -66,6 +58,9 @@ build(result output)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "a good payload folder was refused:\n${output}")
 endif()
+file(GLOB_RECURSE relatives RELATIVE "${build}/payload" "${build}/payload/*")
+list(LENGTH relatives count)
+check(count EQUAL 25)
 foreach(relative IN LISTS relatives)
   file(SHA256 "${folder}/${relative}" want)
   file(SHA256 "${build}/payload/${relative}" got)
@@ -74,7 +69,7 @@ endforeach()
 
 # One file of another version, then one that is no image at all.
 set(bad "ja/Pellmark45.resources.dll")
-make_file("${bad}" 1.0.1.0)
+make_files(--file "${bad}=1.0.1.0")
 build(result output)
 check(NOT result EQUAL 0)
 string(FIND "${output}" "${folder}/${bad} has file version 1.0.1.0, expected 1.0.1.1" at)
@@ -92,7 +87,7 @@ if(at EQUAL -1)
 endif()
 
 # Put right, the file is taken again.
-make_file("${bad}" 1.0.1.1)
+make_files()
 build(result output)
 check(result EQUAL 0)
 file(SHA256 "${folder}/${bad}" want)

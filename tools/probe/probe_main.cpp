@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "patch/manifest.h"
 #include "platform/seam.h"
 
 namespace {
 
 using orv::String;
-
-constexpr char16_t kHostKey[] =
-    u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quenbrite.exe";
 
 int Probe(const std::vector<String>& files) {
   const orv::Platform& p = orv::SystemPlatform();
@@ -21,12 +19,12 @@ int Probe(const std::vector<String>& files) {
   std::printf("temporary folder: %s\n",
               length > 0 && length < orv::kMaxPath ? orv::ToUtf8(temp).c_str() : "(none)");
 
-  std::uint8_t data[520] = {};
+  std::uint8_t data[orv::manifest::kHostRegistryBytes] = {};
   orv::RegistryValueRequest request;
-  request.valueName = u"Path";
+  request.valueName = orv::manifest::kHostRegistryValue;
   request.data = data;
   request.size = sizeof data - 2;  // keep a NUL after whatever is stored
-  const std::int32_t status = p.ReadRegistryValue(p, kHostKey, request);
+  const std::int32_t status = p.ReadRegistryValue(p, orv::manifest::kHostRegistryKey, request);
   if (status == orv::kErrorSuccess) {
     std::printf("host path: %s\n", orv::ToUtf8(reinterpret_cast<const char16_t*>(data)).c_str());
   } else {
