@@ -54,17 +54,21 @@ log "building"
 cmake --preset native >/dev/null
 cmake --build --preset native --target WinOrvantoPatch1 pegen fileversion install-maker \
   orv_bench_run orv_bench_floor orv_bench_pe_rate >/dev/null
+install_maker=$native/tools/install-maker
+table=$work/table.sh
+"$install_maker" table >"$table"
+# shellcheck disable=SC1090 # install-maker's output
+. "$table"
 big_payload=$work/payload10x
-if [[ ! -f $big_payload/.complete || patch/payload.tsv -nt $big_payload/.complete ]]; then
+if ! cmp -s "$table" "$big_payload/.table"; then
   rm -rf "$big_payload"
-  while IFS=$'\t' read -r kind _ path _ size; do
-    [[ $kind == payload ]] || continue
-    file=$big_payload/${path//\\//}
+  for i in "${!ORV_PAYLOAD_PATHS[@]}"; do
+    file=$big_payload/${ORV_PAYLOAD_PATHS[i]}
     mkdir -p "$(dirname "$file")"
     [[ $file == *.exe ]] && exe=(--exe) || exe=()
-    "$pegen" "$file" --version 1.0.1.1 --size $((size * 10)) "${exe[@]}"
-  done <patch/payload.tsv
-  touch "$big_payload/.complete"
+    "$pegen" "$file" --version "$ORV_PAYLOAD_VERSION" --size $((ORV_PAYLOAD_SIZES[i] * 10)) "${exe[@]}"
+  done
+  cp "$table" "$big_payload/.table"
 fi
 cmake --preset bench-payload10x >/dev/null
 cmake --build --preset bench-payload10x >/dev/null
@@ -100,7 +104,6 @@ pairs() {
 
 # The template is made where the patch runs, so that its registry entry
 # points there; every run gets a fresh copy of it (not timed).
-install_maker=$native/tools/install-maker
 rm -rf "$work/template" "$work/current" "$work/run/patch"
 "$install_maker" posix "$work/run/patch"
 mv "$work/run/patch" "$work/template"
@@ -129,7 +132,7 @@ side_floor() { floor_with "$rows/floor.txt" "$1" "$native"; }
 side_coreutils() {
   fresh coreutils
   timed "$rows/coreutils.txt" "$1" --env PATH=/usr/bin:/bin -- /bin/bash "$root/bench/floor-coreutils.sh" \
-    "$(addin coreutils)" "$work/run/coreutils/tmp" "$native/payload" "$root/patch/payload.tsv"
+    "$(addin coreutils)" "$work/run/coreutils/tmp" "$native/payload" "$table"
 }
 side_current() {
   timed "$rows/not-needed.txt" "$1" --env "ORVANTO_HKLM=$work/current/hklm" \
@@ -269,7 +272,7 @@ wine_part() {
     cp -a "$wine_work/template" "$host"
     orv_e2e_give "$host"
     timed "$rows/wine-patch.txt" "$1" "${wine_run[@]}" -- "$loader" WinOrvantoPatch1.exe
-    [[ $("$ORV_E2E_FILEVERSION" "$host/Pellmark/Pellmark.exe") == "$ORV_E2E_VERSION" &&
+    [[ $("$ORV_E2E_FILEVERSION" "$host/Pellmark/Pellmark.exe") == "$ORV_PAYLOAD_VERSION" &&
       ! -e ${host}/Pellmark_BAK && ! -e ${host}/Pellmark_CPY ]] ||
       { echo "the patch under Wine did not replace the add-in folder" >&2; return 1; }
     timed "$rows/wine-not-needed.txt" "$1" "${wine_run[@]}" -- "$loader" WinOrvantoPatch1.exe
