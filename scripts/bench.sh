@@ -59,7 +59,7 @@ table=$work/table.sh
 "$install_maker" table >"$table"
 # shellcheck disable=SC1090 # install-maker's output
 . "$table"
-big_payload=$work/payload10x
+big_payload=$work/payload10x  # where the bench-payload10x preset looks
 if ! cmp -s "$table" "$big_payload/.table"; then
   rm -rf "$big_payload"
   for i in "${!ORV_PAYLOAD_PATHS[@]}"; do
@@ -107,7 +107,7 @@ pairs() {
 rm -rf "$work/template" "$work/current" "$work/run/patch"
 "$install_maker" posix "$work/run/patch"
 mv "$work/run/patch" "$work/template"
-"$install_maker" posix "$work/current" --addin-version 1.0.1.1
+"$install_maker" posix "$work/current" --addin-version "$ORV_PAYLOAD_VERSION"
 fresh() { rm -rf "$work/run/$1" && cp -a "$work/template" "$work/run/$1"; }
 addin() { printf '%s' "$work/run/$1/Program Files/Orvanto/Pellmark"; }
 # Names, sizes, times and contents below the host folder of run SIDE.
