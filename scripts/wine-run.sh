@@ -25,6 +25,14 @@ ORV_WINE_SETUP_ONLY_ENV=1
 . "$here/wine-setup.sh"
 unset ORV_WINE_SETUP_ONLY_ENV
 
+# While it runs a program, a run holds this lock shared; the benchmark takes
+# it exclusively, so that it measures while no test's program runs and tests
+# wait for its runs. Wine's processes never get descriptor 9
+# (orv_wine_env), so the session's server, which outlives the run, does not
+# keep the lock.
+exec 9>"$ORV_WINE_ROOT/run/programs.lock"
+flock -s 9
+
 # The first process of a Wine session boots it (wineboot --init starts the
 # services), which takes minutes when the loader is emulated. So the session
 # is kept: the server lives on for an hour after its last program, and a

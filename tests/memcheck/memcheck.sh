@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the native program (build/native/WinOrvantoPatch1, the POSIX backend)
-# under valgrind's memcheck on demonstration installations, once per way a
-# run can end that touches the most code:
+# The native program (the POSIX backend) under valgrind's memcheck on
+# demonstration installations, once per way a run can end that touches the
+# most code:
 #   success                     a fresh installation is patched          exit 0
 #   not-needed                  the same installation again              exit 0
 #   failed (missing library)    an add-in without a library the patch
@@ -10,23 +10,17 @@
 # Each run must show 0 memcheck errors and 0 bytes definitely lost, end with
 # its exit code (on Linux the low byte: 1603 arrives as 67) and say what it
 # should; a failed run must leave the add-in folder as it was. Prints one
-# line per run; the logs stay in build/valgrind.
-# Builds the native preset first when needed.
+# line per run; the logs stay in LOGS. A CTest test of the native build:
+#
+#   memcheck.sh PROGRAM INSTALL-MAKER LOGS
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
+[ $# -eq 3 ] || { echo "usage: $0 PROGRAM INSTALL-MAKER LOGS" >&2; exit 2; }
+exe=$1 install_maker=$2 logs=$3
 
 command -v valgrind >/dev/null 2>&1 || {
   echo "valgrind: not installed (bash scripts/install-deps.sh)" >&2
   exit 1
 }
-jobs=$(nproc 2>/dev/null || echo 2)
-cmake --preset native >/dev/null
-cmake --build --preset native -j"$jobs" --target WinOrvantoPatch1 pegen >/dev/null
-
-exe=$root/build/native/WinOrvantoPatch1
-pegen=$root/build/native/tools/pegen
-logs=$root/build/valgrind
 mkdir -p "$logs"
 rm -f "$logs"/*.log "$logs"/*.out
 # Not a code the program ends with, so memcheck's verdict stands apart.
@@ -34,9 +28,6 @@ memcheck_code=99
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orv-valgrind-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-
-# shellcheck source=scripts/native-install.sh
-. scripts/native-install.sh
 
 # Everything under the host folder: every entry by kind and name, every file
 # with its size, time and content. Folder times are left out: probing
@@ -88,11 +79,11 @@ run() {
   echo "valgrind $name: $errors errors, $lost bytes definitely lost (exit $code)"
 }
 
-orv_native_install "$work/a" 1.0.0.9
+"$install_maker" posix "$work/a"
 run success "$work/a" 0 "Install Succeeded."
 run not-needed "$work/a" 0 "There is no need to apply this patch."
 
-orv_native_install "$work/b" 1.0.0.9
+"$install_maker" posix "$work/b"
 library=$work/b/Program\ Files/Orvanto/Pellmark/Tarnivo.dll
 mv "$library" "$work/Tarnivo.dll"
 before=$(snapshot "$work/b")
