@@ -40,7 +40,7 @@ for preset in native native-asan win32 fuzz; do
   failed=$((failed + bad))
   [ "$bad" = 0 ] || failures+=("${preset} (${bad} of ${total})")
   # The summary lines of the reliability checks, memcheck and fuzz runs.
-  grep -h -e '^fault sweep:' -e '^crash points:' -e '^valgrind ' -e '^fuzz [a-z_]*: ' \
+  grep -h -e '^fault sweep' -e '^crash points:' -e '^valgrind ' -e '^fuzz [a-z_]*: ' \
     "build/$preset/Testing/Temporary/LastTest.log" 2>/dev/null
   echo "=== ${preset}: ${bad} of ${total} failed ($((SECONDS - start)) s)"
   unset bad total
