@@ -90,6 +90,10 @@ def report(work, say):
     say("   patch/floor      wall %.3f   cpu %.3f" % (ratio_full, rows.paired("patch", "floor", "cpu")))
     say("   coreutils/floor  wall %.3f   cpu %.3f" % (
         rows.paired("coreutils", "floor", "wall"), rows.paired("coreutils", "floor", "cpu")))
+    if rows.has("patch-log"):
+        say(timing("with /log", "patch-log") + "   (the same patch writing its log)")
+        say("   with log/floor   wall %.3f   cpu %.3f" % (
+            rows.paired("patch-log", "floor", "wall"), rows.paired("patch-log", "floor", "cpu")))
     say("")
 
     ratio_nn = rows.paired("not-needed", "true", "wall")
@@ -97,6 +101,11 @@ def report(work, say):
     say(timing("not needed", "not-needed"))
     say(timing("/bin/true", "true"))
     say("   not needed/true  wall %.3f   cpu %.3f" % (ratio_nn, rows.paired("not-needed", "true", "cpu")))
+    if rows.has("not-needed-quiet"):
+        say(timing("/quiet", "not-needed-quiet") + "   (the same run, no notice)")
+        say("   /quiet/true      wall %.3f   cpu %.3f" % (
+            rows.paired("not-needed-quiet", "true", "wall"),
+            rows.paired("not-needed-quiet", "true", "cpu")))
     say("")
 
     say("   callgrind, instructions executed (user space, whole process)")

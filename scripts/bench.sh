@@ -116,10 +116,11 @@ tree_of() {
     grep -v '^d' | LC_ALL=C sort && find . -type f -exec sha256sum {} + | LC_ALL=C sort -k2)
 }
 
+# patch_with FILE I BUILD [ARGS...]
 patch_with() {
   fresh patch
   timed "$1" "$2" --env "ORVANTO_HKLM=$work/run/patch/hklm" --env "TMPDIR=$work/run/patch/tmp" \
-    --stdout "$work/run/patch.out" -- "$3/WinOrvantoPatch1"
+    --stdout "$work/run/patch.out" -- "$3/WinOrvantoPatch1" "${@:4}"
   grep -qx '\[information\] Install Succeeded.' "$work/run/patch.out" ||
     { echo "the patch did not succeed:" >&2; cat "$work/run/patch.out" >&2; return 1; }
 }
@@ -128,6 +129,8 @@ floor_with() {
   timed "$1" "$2" -- "$3/bench/orv_bench_floor" "$(addin floor)" "$work/run/floor/tmp"
 }
 side_patch() { patch_with "$rows/patch.txt" "$1" "$native"; }
+# The cost of the log: the same patch writing one (outside the installation).
+side_patchlog() { patch_with "$rows/patch-log.txt" "$1" "$native" /log "$work/run/patch.log"; }
 side_floor() { floor_with "$rows/floor.txt" "$1" "$native"; }
 side_coreutils() {
   fresh coreutils
@@ -138,6 +141,11 @@ side_current() {
   timed "$rows/not-needed.txt" "$1" --env "ORVANTO_HKLM=$work/current/hklm" \
     --env "TMPDIR=$work/current/tmp" --stdout "$work/run/current.out" -- "$native/WinOrvantoPatch1"
   grep -qx '\[information\] There is no need to apply this patch.' "$work/run/current.out"
+}
+side_quiet() {
+  timed "$rows/not-needed-quiet.txt" "$1" --env "ORVANTO_HKLM=$work/current/hklm" \
+    --env "TMPDIR=$work/current/tmp" --stdout "$work/run/quiet.out" -- "$native/WinOrvantoPatch1" /quiet
+  [[ ! -s $work/run/quiet.out ]]
 }
 side_true() { timed "$rows/true.txt" "$1" -- /bin/true; }
 side_patch10x() { patch_with "$rows/patch-10x.txt" "$1" "$big_build"; }
@@ -162,9 +170,9 @@ work folder on $(df -T "$work" | awk 'NR == 2 {print $2}')"
 fact load_start "$(cut -d' ' -f1-3 /proc/loadavg)"
 
 log "1. full patch, floor and coreutils ($runs runs each)"
-pairs "patch floor coreutils" "floor patch coreutils"
+pairs "patch floor patchlog coreutils" "floor patch patchlog coreutils"
 log "2. not needed and /bin/true ($runs runs each)"
-pairs "current true" "true current"
+pairs "current true quiet" "true current quiet"
 log "4. the payload ten times larger ($runs runs each)"
 pairs "patch10x floor10x" "floor10x patch10x"
 
