@@ -76,13 +76,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
 
 LoggingPlatform::LoggingPlatform(const Platform& inner, RunLog& log) : SeamLayer(inner), log_(log) {
   SetContext(record_);
-#define ORV_SEAM_OP(name, result, parameters) \
-  record_.name = &Forward<decltype(Platform::name)>::Call<SeamOp::name, &Platform::name>;
-#define ORV_SEAM_QUERY(name, result, parameters) \
-  record_.name = &PassThrough<decltype(Platform::name)>::Call<&Platform::name>;
-#include "platform/seam_ops.inc"
-#undef ORV_SEAM_QUERY
-#undef ORV_SEAM_OP
+  FillLayerRecord<Forward>(record_);
 }
 
 void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded) {

@@ -35,4 +35,17 @@ struct PassThrough<Result (*)(const Platform&, Args...)> {
   }
 };
 
+// Fills a layer's record: every operation of the list with the layer's own
+// Forward<signature>::Call<op, member>, every query passing through.
+template <template <typename> class Forward>
+void FillLayerRecord(Platform& record) {
+#define ORV_SEAM_OP(name, result, parameters) \
+  record.name = &Forward<decltype(Platform::name)>::template Call<SeamOp::name, &Platform::name>;
+#define ORV_SEAM_QUERY(name, result, parameters) \
+  record.name = &PassThrough<decltype(Platform::name)>::template Call<&Platform::name>;
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_OP
+}
+
 }  // namespace orv

@@ -208,13 +208,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
 
 FaultPlatform::FaultPlatform(const Platform& real) : SeamLayer(real) {
   SetContext(record_);
-#define ORV_SEAM_OP(name, result, parameters) \
-  record_.name = &Forward<decltype(Platform::name)>::Call<Op::name, &Platform::name>;
-#define ORV_SEAM_QUERY(name, result, parameters) \
-  record_.name = &PassThrough<decltype(Platform::name)>::Call<&Platform::name>;
-#include "platform/seam_ops.inc"
-#undef ORV_SEAM_QUERY
-#undef ORV_SEAM_OP
+  FillLayerRecord<Forward>(record_);
   // The reason of an injected failure is the layer's own; any other is the
   // real backend's.
   record_.LastError = [](const Platform& self) {
