@@ -22,7 +22,7 @@ InstanceGuard* CreateInstanceGuard(const Platform&, const char16_t* name, bool& 
   // A lock on a file in the temporary folder: runs that share the folder
   // share the guard, and the kernel lets go of it when the process ends,
   // however it ends.
-  // A namespace prefix ("Global\\NAME") becomes part of the file's name, so
+  // A namespace prefix ("Global\NAME") becomes part of the file's name, so
   // that both names of the guard are locks side by side.
   std::string file = ToUtf8(name);
   for (char& c : file) {
