@@ -25,6 +25,12 @@ HostVersionClass ClassifyHostVersion(const FileVersion4& version);
 // that is not a usable folder path, which means the host is not installed.
 bool DiscoverHost(const Platform& platform, PathBuffer& hostDir, RunLog& log);
 
+// Removes a work folder of this run, retried like every other removal: one
+// passing failure (a scanner holding a file for a moment) must not leave a
+// half-deleted folder behind for good. A folder that is not there needs
+// nothing more.
+void RemoveWorkFolder(const Platform& platform, const char16_t* folder);
+
 // Finds the host, checks its version and the add-in folder, builds the time
 // stamps and looks for an installed add-in file that is missing or older
 // than the payload.

@@ -57,6 +57,10 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
 
 }  // namespace
 
+void RemoveWorkFolder(const Platform& p, const char16_t* folder) {
+  Retry([&] { return p.ShellDelete(p, folder) || !p.FolderExists(p, folder); });
+}
+
 std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context) {
   context.tempDir.Clear();
   context.stagingDir.Clear();
@@ -79,7 +83,7 @@ std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context)
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     if (!StageEntry(p, context, k)) {
       context.log.Line("payload file " + std::to_string(k) + " could not be staged");
-      p.ShellDelete(p, context.stagingDir.c_str());
+      RemoveWorkFolder(p, context.stagingDir.c_str());
       return PatchOutcome::Failed;
     }
   }

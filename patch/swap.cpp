@@ -43,8 +43,8 @@ bool Rename(const Platform& p, const String& from, const String& to) {
 }
 
 PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
-  p.ShellDelete(p, context.stagingDir.c_str());
-  p.ShellDelete(p, context.replacementDir.c_str());
+  RemoveWorkFolder(p, context.stagingDir.c_str());
+  RemoveWorkFolder(p, context.replacementDir.c_str());
   return PatchOutcome::Failed;
 }
 
@@ -64,7 +64,7 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   if (!AddinFilesFit(context.replacementDir)) {
     log.Line("the new folder's files would not fit a 260-character path: " +
              LogText(context.replacementDir));
-    p.ShellDelete(p, context.stagingDir.c_str());
+    RemoveWorkFolder(p, context.stagingDir.c_str());
     return PatchOutcome::Failed;
   }
   log.Line("new add-in folder: " + LogText(context.replacementDir) +
@@ -93,8 +93,8 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
     return FailAndCleanUp(p, context);
   }
   log.Line("the new add-in folder is in place");
-  p.ShellDelete(p, context.stagingDir.c_str());
-  p.ShellDelete(p, context.backupDir.c_str());
+  RemoveWorkFolder(p, context.stagingDir.c_str());
+  RemoveWorkFolder(p, context.backupDir.c_str());
   return PatchOutcome::Succeeded;
 }
 
