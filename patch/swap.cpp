@@ -11,9 +11,13 @@ bool NameIsFree(const Platform& p, const String& name) {
   return !p.FolderExists(p, name.c_str()) && !p.FileExists(p, name.c_str());
 }
 
-String PickReplacementDir(const Platform& p, StringView addinDir) {
+// The first free name of the plain and the numbered copy names; none when
+// all are taken, or when a volume that answers every check with an error
+// makes them look taken: the run then fails instead of looking for ever.
+std::optional<String> PickReplacementDir(const Platform& p, StringView addinDir) {
   String candidate = Concat(addinDir, manifest::kReplacementSuffix);
   for (std::int64_t n = 0; !NameIsFree(p, candidate); ++n) {
+    if (n > manifest::kLastReplacementNumber) return std::nullopt;
     candidate = ConcatNumbered(addinDir, manifest::kReplacementSuffix, n);
   }
   return candidate;
@@ -52,7 +56,16 @@ PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
 
 PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   const String addinDir(context.addinDir.view());
-  context.replacementDir = PickReplacementDir(p, addinDir);
+  RunLog& log = context.log;
+  const std::optional<String> replacementDir = PickReplacementDir(p, addinDir);
+  if (!replacementDir) {
+    log.Line("no free name for the new add-in folder up to " +
+             LogText(ConcatNumbered(addinDir, manifest::kReplacementSuffix,
+                                    manifest::kLastReplacementNumber)));
+    RemoveWorkFolder(p, context.stagingDir.c_str());
+    return PatchOutcome::Failed;
+  }
+  context.replacementDir = *replacementDir;
   context.backupDir = Concat(addinDir, manifest::kBackupSuffix);
   // A new folder whose files' paths would not fit is refused before the
   // add-in folder is touched: the shell passes over such a file and may
@@ -60,7 +73,6 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   // in place. This also keeps ReplacementDir, and BackupDir that is never
   // longer, well inside the shell's 258 characters, so neither rename can
   // fail for the length of a name.
-  RunLog& log = context.log;
   if (!AddinFilesFit(context.replacementDir)) {
     log.Line("the new folder's files would not fit a 260-character path: " +
              LogText(context.replacementDir));

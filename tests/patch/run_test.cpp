@@ -431,5 +431,20 @@ TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
   EXPECT_TRUE(test::IsFolder(install.Staging()));
 }
 
+// A volume that answers every existence check with an error makes every
+// copy name look taken: the search ends after the last numbered name, and
+// the run fails with the add-in untouched and its staging folder gone.
+TEST_F(Run, CopyNameSearchEndsWhenEveryNameLooksTaken) {
+  Platform record = fault.platform();
+  record.FileExists = [](const Platform&, const char16_t*) { return true; };
+  const std::string before = install.Snapshot();
+  EXPECT_EQ(RunPatch(record), PatchOutcome::Failed);
+  EXPECT_EQ(install.Snapshot(), before);
+  install.ExpectNoWorkFolders();
+  // The plain name and the 10000 numbered ones, looked at once each.
+  EXPECT_EQ(fault.Calls(Op::ShellCopy), 0);
+  EXPECT_LE(fault.Calls(Op::FolderExists), 10001 + 30);
+}
+
 }  // namespace
 }  // namespace orv
