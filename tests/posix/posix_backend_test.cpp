@@ -377,35 +377,51 @@ TEST(Guard, ScopedToTheTemporaryFolder) {
   P().ReleaseInstanceGuard(P(), a);
 }
 
-TEST(Guard, GoneWhenItsHolderIsKilled) {
-  TempDir dir;
-  ScopedEnv tmp("TMPDIR", ToUtf8(dir.path()).c_str());
+// A child process that holds the guard name until it is killed; its pid,
+// or -1 when it could not take the name as the first holder.
+pid_t HoldGuardInChild(const char16_t* name) {
   int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
+  if (::pipe(ready) != 0) return -1;
   const pid_t holder = ::fork();
   if (holder == 0) {
-    bool exists = false;
-    P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
-    const char byte = exists ? 'n' : 'y';
+    bool exists = true;
+    const bool held = P().CreateInstanceGuard(P(), name, exists) != nullptr;
+    const char byte = held && !exists ? 'y' : 'n';
     if (::write(ready[1], &byte, 1) != 1) _exit(2);
     ::pause();
     _exit(0);
   }
   char byte = 0;
-  ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-  ASSERT_EQ(byte, 'y');
+  const bool held = ::read(ready[0], &byte, 1) == 1 && byte == 'y';
+  ::close(ready[0]);
+  ::close(ready[1]);
+  if (!held) {
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    return -1;
+  }
+  return holder;
+}
+
+void EndChild(pid_t child) {
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+}
+
+TEST(Guard, GoneWhenItsHolderIsKilled) {
+  TempDir dir;
+  ScopedEnv tmp("TMPDIR", ToUtf8(dir.path()).c_str());
+  const pid_t holder = HoldGuardInChild(u"WinOrvantoPatch1_Main");
+  ASSERT_GT(holder, 0);
   bool exists = false;
   InstanceGuard* blocked = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
   EXPECT_TRUE(exists);
   P().ReleaseInstanceGuard(P(), blocked);
 
-  ::kill(holder, SIGKILL);
-  ::waitpid(holder, nullptr, 0);
+  EndChild(holder);
   InstanceGuard* mine = P().CreateInstanceGuard(P(), u"WinOrvantoPatch1_Main", exists);
   EXPECT_FALSE(exists);
   P().ReleaseInstanceGuard(P(), mine);
-  ::close(ready[0]);
-  ::close(ready[1]);
 }
 
 // The global name and the plain one are two lock files side by side: a
@@ -417,21 +433,8 @@ TEST(Guard, GlobalNameIsALockFileOfItsOwn) {
     SCOPED_TRACE(holdGlobal ? "global held" : "plain held");
     TempDir dir;
     ScopedEnv tmp("TMPDIR", ToUtf8(dir.path()).c_str());
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t holder = ::fork();
-    if (holder == 0) {
-      bool exists = true;
-      const bool held =
-          P().CreateInstanceGuard(P(), holdGlobal ? global : plain, exists) != nullptr;
-      const char byte = held && !exists ? 'y' : 'n';
-      if (::write(ready[1], &byte, 1) != 1) _exit(2);
-      ::pause();
-      _exit(0);
-    }
-    char byte = 0;
-    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
-    EXPECT_EQ(byte, 'y');
+    const pid_t holder = HoldGuardInChild(holdGlobal ? global : plain);
+    ASSERT_GT(holder, 0);
     EXPECT_TRUE(test::Exists(
         dir / (holdGlobal ? u"Global.WinOrvantoPatch1_Main.lock" : u"WinOrvantoPatch1_Main.lock")));
     for (const char16_t* name : {plain, global}) {
@@ -443,10 +446,7 @@ TEST(Guard, GlobalNameIsALockFileOfItsOwn) {
     }
     EXPECT_TRUE(test::Exists(dir / u"Global.WinOrvantoPatch1_Main.lock"));
     EXPECT_TRUE(test::Exists(dir / u"WinOrvantoPatch1_Main.lock"));
-    ::kill(holder, SIGKILL);
-    ::waitpid(holder, nullptr, 0);
-    ::close(ready[0]);
-    ::close(ready[1]);
+    EndChild(holder);
   }
 }
 
