@@ -115,6 +115,7 @@ TEST(CommandLine, LogThatCannotBeOrMayNotBeWrittenTouchesNothing) {
       {install.addin + u"_BAK/run.log", 1639},
       {install.addin + u"_CPY0001/run.log", 1639},
       {install.Staging() + u"/run.log", 1639},
+      {install.addin + u"_JOURNAL", 1639},  // the run would write over it
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.log));
