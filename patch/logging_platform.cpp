@@ -39,6 +39,8 @@ bool Succeeded(const Result& result) {
     return result.has_value();
   } else if constexpr (std::is_same_v<Result, FolderProbe>) {
     return result == FolderProbe::Writable;
+  } else if constexpr (std::is_same_v<Result, FileCompare>) {
+    return result == FileCompare::Same;
   } else {
     static_assert(std::is_same_v<Result, RegistryRead>);
     return result == RegistryRead::Read;

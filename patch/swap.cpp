@@ -62,6 +62,10 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
     log.Line("the add-in's own libraries could not be carried into the new folder");
     return FailAndCleanUp(p, context);
   }
+  if (!VerifyNewFolder(p, context)) {
+    log.Line("the new add-in folder is not as it must be; the add-in is as it was");
+    return FailAndCleanUp(p, context);
+  }
   if (!RenameFolder(p, addinDir, context.backupDir)) {
     log.Line("the old add-in folder could not be moved aside; it is as it was");
     return FailAndCleanUp(p, context);

@@ -170,6 +170,8 @@ Result Failed(FaultPlatform& f, Args&&... args) {
       return FolderProbe::NotWritable;
     } else if constexpr (std::is_same_v<Result, RegistryRead>) {
       return RegistryRead::Failed;
+    } else if constexpr (std::is_same_v<Result, FileCompare>) {
+      return FileCompare::Failed;
     } else {
       return Result{};  // false, null, or no time stamp
     }
