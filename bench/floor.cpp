@@ -10,8 +10,12 @@
 //    memory (with their culture folders), each given its modification time;
 // 2. that tree is copied to ADDIN_FOLDER_CPY, keeping the files' times;
 // 3. the three libraries are copied from ADDIN_FOLDER into the copy;
-// 4. ADDIN_FOLDER becomes ADDIN_FOLDER_BAK, the copy becomes ADDIN_FOLDER;
-// 5. the staging folder and ADDIN_FOLDER_BAK are removed.
+// 4. every file of the copy is put on stable storage as it is copied
+//    (fsync), then each of its folders and the folder that holds it, as the
+//    patch does before the swap;
+// 5. ADDIN_FOLDER becomes ADDIN_FOLDER_BAK, the copy becomes ADDIN_FOLDER,
+//    and the folder that holds them is synced again;
+// 6. the staging folder and ADDIN_FOLDER_BAK are removed.
 // Exit code 0 when all of it was done; 1 and a message naming the step
 // otherwise.
 #include <dirent.h>
@@ -98,7 +102,16 @@ bool WritePayload(const std::string& staging) {
   return true;
 }
 
-// One file's bytes and modification time, kernel to kernel.
+bool SyncFolder(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return Fail("open", path);
+  const bool done = ::fsync(fd) == 0;
+  ::close(fd);
+  return done || Fail("fsync", path);
+}
+
+// One file's bytes and modification time, kernel to kernel, on stable
+// storage.
 bool CopyFile(const std::string& from, const std::string& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail("open", from);
@@ -113,7 +126,7 @@ bool CopyFile(const std::string& from, const std::string& to) {
   }
   if (done) {
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    done = ::futimens(out, times) == 0;
+    done = ::futimens(out, times) == 0 && ::fsync(out) == 0;
   }
   ::close(in);
   if (out >= 0) ::close(out);
@@ -130,7 +143,9 @@ bool CopyTree(const std::string& from, const std::string& to) {
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     const std::string source = from + "/" + name;
     const std::string target = to + "/" + name;
-    done = IsFolder(::dirfd(folder), *entry) ? CopyTree(source, target) : CopyFile(source, target);
+    // A folder below the top is complete, and synced, once its tree is.
+    done = IsFolder(::dirfd(folder), *entry) ? CopyTree(source, target) && SyncFolder(target)
+                                             : CopyFile(source, target);
     if (!done) break;
   }
   ::closedir(folder);
@@ -168,14 +183,18 @@ int main(int argc, char** argv) {
   const std::string staging = std::string(argv[2]) + "/" + Narrow(orv::manifest::kStagingName);
   const std::string copy = addin + Narrow(orv::manifest::kReplacementSuffix);
   const std::string backup = addin + Narrow(orv::manifest::kBackupSuffix);
+  const std::size_t slash = addin.rfind('/');
+  const std::string host = slash == std::string::npos ? "." : addin.substr(0, slash);
 
   if (!WritePayload(staging) || !CopyTree(staging, copy)) return 1;
   for (const orv::manifest::CarriedLibrary& library : orv::manifest::kLibraries) {
     const std::string name = "/" + Narrow(library.fileName);
     if (!CopyFile(addin + name, copy + name)) return 1;
   }
+  if (!SyncFolder(copy) || !SyncFolder(host)) return 1;
   if (::rename(addin.c_str(), backup.c_str()) != 0) return Fail("rename", addin), 1;
   if (::rename(copy.c_str(), addin.c_str()) != 0) return Fail("rename", copy), 1;
+  if (!SyncFolder(host)) return 1;
   if (!RemoveTree(AT_FDCWD, staging.c_str()) || !RemoveTree(AT_FDCWD, backup.c_str())) return 1;
   return 0;
 }
