@@ -10,9 +10,9 @@
 //    memory (with their culture folders), each given its modification time;
 // 2. that tree is copied to ADDIN_FOLDER_CPY, keeping the files' times;
 // 3. the three libraries are copied from ADDIN_FOLDER into the copy;
-// 4. every file of the copy is put on stable storage as it is copied
-//    (fsync), then each of its folders and the folder that holds it, as the
-//    patch does before the swap;
+// 4. every file of the copy is put on stable storage (fsync), and each of
+//    its folders and the folder that holds it, as the patch does before the
+//    swap;
 // 5. ADDIN_FOLDER becomes ADDIN_FOLDER_BAK, the copy becomes ADDIN_FOLDER,
 //    and the folder that holds them is synced again;
 // 6. the staging folder and ADDIN_FOLDER_BAK are removed.
@@ -102,16 +102,36 @@ bool WritePayload(const std::string& staging) {
   return true;
 }
 
-bool SyncFolder(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool Sync(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return Fail("open", path);
   const bool done = ::fsync(fd) == 0;
   ::close(fd);
   return done || Fail("fsync", path);
 }
 
-// One file's bytes and modification time, kernel to kernel, on stable
-// storage.
+bool SyncFolder(const std::string& path) {
+  return Sync(path, O_RDONLY | O_DIRECTORY);
+}
+
+// Every file below path, and each folder once its entries are synced; made
+// once the whole tree is written, as the patch flushes after its copies.
+bool SyncTree(const std::string& path) {
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return Fail("opendir", path);
+  bool done = true;
+  while (const dirent* entry = ::readdir(folder)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    const std::string child = path + "/" + name;
+    done = IsFolder(::dirfd(folder), *entry) ? SyncTree(child) : Sync(child, O_RDONLY);
+    if (!done) break;
+  }
+  ::closedir(folder);
+  return done && SyncFolder(path);
+}
+
+// One file's bytes and modification time, kernel to kernel.
 bool CopyFile(const std::string& from, const std::string& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return Fail("open", from);
@@ -126,7 +146,7 @@ bool CopyFile(const std::string& from, const std::string& to) {
   }
   if (done) {
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    done = ::futimens(out, times) == 0 && ::fsync(out) == 0;
+    done = ::futimens(out, times) == 0;
   }
   ::close(in);
   if (out >= 0) ::close(out);
@@ -143,9 +163,7 @@ bool CopyTree(const std::string& from, const std::string& to) {
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
     const std::string source = from + "/" + name;
     const std::string target = to + "/" + name;
-    // A folder below the top is complete, and synced, once its tree is.
-    done = IsFolder(::dirfd(folder), *entry) ? CopyTree(source, target) && SyncFolder(target)
-                                             : CopyFile(source, target);
+    done = IsFolder(::dirfd(folder), *entry) ? CopyTree(source, target) : CopyFile(source, target);
     if (!done) break;
   }
   ::closedir(folder);
@@ -191,7 +209,7 @@ int main(int argc, char** argv) {
     const std::string name = "/" + Narrow(library.fileName);
     if (!CopyFile(addin + name, copy + name)) return 1;
   }
-  if (!SyncFolder(copy) || !SyncFolder(host)) return 1;
+  if (!SyncTree(copy) || !SyncFolder(host)) return 1;
   if (::rename(addin.c_str(), backup.c_str()) != 0) return Fail("rename", addin), 1;
   if (::rename(copy.c_str(), addin.c_str()) != 0) return Fail("rename", copy), 1;
   if (!SyncFolder(host)) return 1;
