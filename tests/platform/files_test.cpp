@@ -1,6 +1,7 @@
 // Temporary folder, folder creation, file writing, copying and status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -149,6 +150,49 @@ TEST(Flush, LeavesFilesAndFoldersAsTheyWere) {
   FileStatusRecord status;
   ASSERT_TRUE(P().ReadFileStatus(P(), readOnly.c_str(), status));
   EXPECT_EQ(status.attributes & 0x1u, 0x1u);  // read-only
+}
+
+// Compared across chunk boundaries, where a read loop goes wrong first.
+TEST(ReadBack, ComparesContentAndListsNames) {
+  TempDir dir;
+  std::string bytes(200000, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + 7);
+  const auto data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const String file = dir / u"Pellmark.exe";
+  const String same = dir / u"same.dll";
+  test::WriteBytes(file, bytes);
+  test::WriteBytes(same, bytes);
+  std::string changedLast = bytes;
+  changedLast.back() ^= 1;
+  const struct {
+    std::string content;
+    FileCompare expected;
+  } cases[] = {
+      {bytes, FileCompare::Same},
+      {bytes.substr(0, 65536), FileCompare::Different},  // cut at a chunk's end
+      {bytes.substr(0, bytes.size() - 1), FileCompare::Different},
+      {bytes + "x", FileCompare::Different},
+      {changedLast, FileCompare::Different},
+      {"", FileCompare::Different},
+  };
+  const String other = dir / u"other.dll";
+  for (const auto& c : cases) {
+    test::WriteBytes(other, c.content);
+    EXPECT_EQ(P().CompareFileWithBytes(P(), other.c_str(), data, bytes.size()), c.expected)
+        << c.content.size();
+    EXPECT_EQ(P().CompareFiles(P(), other.c_str(), file.c_str()), c.expected) << c.content.size();
+  }
+  EXPECT_EQ(P().CompareFileWithBytes(P(), (dir / u"missing").c_str(), data, 1),
+            FileCompare::Failed);
+  EXPECT_EQ(P().CompareFiles(P(), file.c_str(), (dir / u"missing").c_str()), FileCompare::Failed);
+
+  test::MakeFolders(dir / u"de");
+  std::vector<String> names{u"stale"};
+  ASSERT_TRUE(P().ListFolder(P(), dir.path().c_str(), names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<String>{u"Pellmark.exe", u"de", u"other.dll", u"same.dll"}));
+  EXPECT_FALSE(P().ListFolder(P(), file.c_str(), names));
+  EXPECT_TRUE(names.empty());
 }
 
 TEST(FileStatus, MissingFileFails) {

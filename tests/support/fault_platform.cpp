@@ -314,6 +314,7 @@ bool FaultPlatform::Enter(Op op, const char16_t* path, const char16_t* to) {
     std::_Exit(kCrashExitCode);
   }
   const int call = ++calls_[op];
+  if (const auto effect = effects_.find({op, call}); effect != effects_.end()) effect->second();
   Call& record = trace_.emplace_back(Call{op, path != nullptr ? path : u"", false});
   if (to != nullptr) record.path.append(u" -> ").append(to);
   record.failed = failFrom_ >= 0 && index >= failFrom_;

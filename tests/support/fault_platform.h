@@ -6,6 +6,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -67,6 +68,12 @@ class FaultPlatform : public SeamLayer {
   // a new name, lost because its folder was not flushed.
   void SetPowerLoss(bool powerLoss) { powerLoss_ = powerLoss; }
 
+  // effect runs just before the nth call of op (counted from 1) is made:
+  // someone else changing the disk at that moment.
+  void BeforeCall(Op op, int n, std::function<void()> effect) {
+    effects_[{op, n}] = std::move(effect);
+  }
+
   int Calls(Op op) const;
   const std::vector<Call>& Trace() const { return trace_; }
   const std::vector<Notice>& Notices() const { return notices_; }
@@ -102,6 +109,7 @@ class FaultPlatform : public SeamLayer {
   std::vector<Notice> notices_;
   std::optional<SystemError> injected_;
   std::map<const FileStream*, String> streams_;
+  std::map<std::pair<Op, int>, std::function<void()>> effects_;
   bool powerLoss_ = false;
   std::set<std::filesystem::path> unflushed_;  // lexically normal
   void LoseUnflushedData() const;
