@@ -2,6 +2,8 @@
 // gathers them into the platform record.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cerrno>
 #include <string>
 
@@ -19,6 +21,13 @@ String TempFolderText();
 // Whether [data, data + size) lies inside one payload of the program's own
 // embedded store: read-only bytes of the program file, never written.
 bool IsEmbeddedPayload(const void* data, std::size_t size);
+
+// The file that the read-only mapping holding [data, data + size) was mapped
+// from, opened for reading and checked to be that file by identity, not by
+// name alone, with where data lies in it; -1 when the bytes are not mapped
+// from a file. Reading the bytes from there leaves the mapping's pages
+// alone, so the process does not grow by their size.
+int OpenMappedFile(const void* data, std::size_t size, off_t& offset);
 
 // Records errno (or the given error) as the reason of a failure; false, so
 // that a failing operation can return it.

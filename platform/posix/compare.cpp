@@ -2,7 +2,6 @@
 // a folder's entries listed, links never followed.
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,22 +34,6 @@ int OpenForReading(const char16_t* path, bool followLink = false) {
   return ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
 }
 
-// The payload is mapped from the program file: its pages, once compared,
-// are handed back, so that checking a large payload does not make the
-// process as large as the payload. Only a hint, which never changes the
-// bytes: the pages are read again from the file if they are needed.
-void ReleasePages(const std::uint8_t* start, std::size_t size) {
-#ifdef MADV_PAGEOUT
-  const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-  const auto from = (reinterpret_cast<std::uintptr_t>(start) + page - 1) / page * page;
-  const auto to = (reinterpret_cast<std::uintptr_t>(start) + size) / page * page;
-  if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_PAGEOUT);
-#else
-  static_cast<void>(start);
-  static_cast<void>(size);
-#endif
-}
-
 FileCompare Failed(int error) {
   Fail(error);
   return FileCompare::Failed;
@@ -62,7 +45,12 @@ FileCompare CompareFileWithBytes(const Platform&, const char16_t* path, const st
                                  std::size_t size) {
   const int fd = OpenForReading(path);
   if (fd < 0) return Failed(errno);
+  // The payload is compared from the program file it is mapped from, so
+  // that the check does not map every page of it in.
+  off_t offset = 0;
+  const int source = OpenMappedFile(data, size, offset);
   const std::unique_ptr<char[]> buffer(new char[kChunk]);
+  const std::unique_ptr<char[]> expected(new char[source >= 0 ? kChunk : 0]);
   std::size_t at = 0;
   FileCompare result = FileCompare::Same;
   for (;;) {
@@ -72,15 +60,28 @@ FileCompare CompareFileWithBytes(const Platform&, const char16_t* path, const st
       break;
     }
     const auto count = static_cast<std::size_t>(got);
-    if (count > size - at || std::memcmp(buffer.get(), data + at, count) != 0) {
+    if (count > size - at) {
       result = FileCompare::Different;
       break;
     }
-    ReleasePages(data + at, count);
+    const char* want = reinterpret_cast<const char*>(data) + at;
+    if (source >= 0) {
+      if (::pread(source, expected.get(), count, offset + static_cast<off_t>(at)) !=
+          static_cast<ssize_t>(count)) {
+        result = Failed(errno != 0 ? errno : EIO);
+        break;
+      }
+      want = expected.get();
+    }
+    if (std::memcmp(buffer.get(), want, count) != 0) {
+      result = FileCompare::Different;
+      break;
+    }
     at += count;
     if (count < kChunk) break;
   }
   ::close(fd);
+  if (source >= 0) ::close(source);
   return result == FileCompare::Same && at != size ? FileCompare::Different : result;
 }
 

@@ -64,29 +64,39 @@ bool FindFileMapping(std::uintptr_t address, std::size_t size, FileMapping& foun
   return matched;
 }
 
-// Writes a payload to fd from the file the program's payload is mapped from,
-// kernel to kernel: the bytes never pass through the process's memory, so
-// the process does not grow by the payload's size (a write from the mapped
-// bytes would map every page of them in). The file is the mapped one by
-// identity, not by name alone. False, with nothing written, when that is
-// not possible here; the caller then writes from memory. Otherwise true and
-// sent is the number of bytes written, short after an error.
-bool SendFromProgramFile(int fd, const void* data, std::size_t size, std::size_t& sent) {
+}  // namespace
+
+int OpenMappedFile(const void* data, std::size_t size, off_t& offset) {
   const auto address = reinterpret_cast<std::uintptr_t>(data);
   // One mapping holds the whole payload store; it is looked up once.
   static FileMapping mapping;
   if ((address < mapping.start || address >= mapping.end || size > mapping.end - address) &&
       !FindFileMapping(address, size, mapping)) {
-    return false;
+    return -1;
   }
   const int source = ::open(mapping.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (source < 0) return false;
+  if (source < 0) return -1;
   struct stat st;
   if (::fstat(source, &st) != 0 || st.st_dev != mapping.device || st.st_ino != mapping.inode) {
     ::close(source);
-    return false;
+    return -1;
   }
-  auto offset = static_cast<off_t>(mapping.offset + (address - mapping.start));
+  offset = static_cast<off_t>(mapping.offset + (address - mapping.start));
+  return source;
+}
+
+namespace {
+
+// Writes a payload to fd from the file the program's payload is mapped from,
+// kernel to kernel: the bytes never pass through the process's memory, so
+// the process does not grow by the payload's size (a write from the mapped
+// bytes would map every page of them in). False, with nothing written, when
+// that is not possible here; the caller then writes from memory. Otherwise
+// true and sent is the number of bytes written, short after an error.
+bool SendFromProgramFile(int fd, const void* data, std::size_t size, std::size_t& sent) {
+  off_t offset = 0;
+  const int source = OpenMappedFile(data, size, offset);
+  if (source < 0) return false;
   sent = 0;
   bool started = true;
   while (sent < size) {
