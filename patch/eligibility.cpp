@@ -102,9 +102,16 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
       return PatchOutcome::Failed;
     }
     const std::string file = "add-in file " + LogText(relativePath);
-    if (!p.FileExists(p, scanPath.c_str())) {
-      context.log.Line(file + " is missing: the patch is needed");
-      return std::nullopt;
+    switch (p.FileExists(p, scanPath.c_str())) {
+      case FileProbe::Present:
+        break;
+      case FileProbe::Absent:
+        context.log.Line(file + " is missing: the patch is needed");
+        return std::nullopt;
+      case FileProbe::Unanswered:
+        // No answer is not "missing": the volume may be gone as well.
+        context.log.Line(file + ": whether it exists cannot be told");
+        return PatchOutcome::Failed;
     }
     FileVersion4 installed;
     if (!p.ReadFileVersion(p, scanPath.c_str(), installed)) {

@@ -74,22 +74,38 @@ bool UsableShellPaths(const char16_t* from, const char16_t* to) {
 
 }  // namespace
 
-bool FileExists(const Platform&, const char16_t* path) {
+FileProbe FileProbeFromError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:  // no name that long can exist
+      return FileProbe::Absent;
+    default:
+      return FileProbe::Unanswered;
+  }
+}
+
+FileProbe FileExists(const Platform&, const char16_t* path) {
   const std::string native = NativePath(path);
   // Non-blocking, so that a FIFO of that name cannot stall the probe.
   const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd >= 0) {
     ::close(fd);
-    return true;
+    return FileProbe::Present;
+  }
+  const int openError = errno;
+  // The name's own entry decides: a file that exists but cannot be opened is
+  // present, and so is a link whose target is gone: its name is taken all
+  // the same, and nothing may be copied onto it or remove it as if it were
+  // free.
+  struct stat st;
+  if (LinkStat(native, st)) {
+    Fail(openError);
+    return FileProbe::Present;
   }
   const int error = errno;
   Fail(error);
-  // Only "no such file" and "no such path" mean absent; a file that exists
-  // but cannot be opened is present, and so is a link whose target is gone:
-  // its name is taken all the same, and nothing may be copied onto it or
-  // remove it as if it were free.
-  if (error == ENOENT) return Exists(native);
-  return error != ENOTDIR && error != ENAMETOOLONG;
+  return FileProbeFromError(error);
 }
 
 bool FolderExists(const Platform&, const char16_t* path) {

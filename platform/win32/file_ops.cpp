@@ -39,26 +39,33 @@ bool ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
 
 }  // namespace
 
-bool FileExists(const Platform&, const char16_t* path) {
+FileProbe FileProbeFromError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FileProbe::Absent;
+    // The name is there, but this open may not have it: a folder, a file
+    // held without sharing or denied to us, or one about to be deleted.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_DELETE_PENDING:
+      return FileProbe::Present;
+    default:
+      return FileProbe::Unanswered;
+  }
+}
+
+FileProbe FileExists(const Platform&, const char16_t* path) {
   const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
-    return true;
+    return FileProbe::Present;
   }
-  // Only these mean "not there"; a file we may not open (shared, denied, a
-  // folder) still exists.
   const DWORD error = GetLastError();
   Fail(error);
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_NETNAME_DELETED:
-    case ERROR_NETWORK_ACCESS_DENIED:
-      return false;
-    default:
-      return true;
-  }
+  return FileProbeFromError(error);
 }
 
 bool FolderExists(const Platform&, const char16_t* path) {

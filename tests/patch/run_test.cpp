@@ -194,6 +194,33 @@ TEST_F(Run, ScanStopsAtTheFirstMissingOrOlderFile) {
   older.ExpectPatched();
 }
 
+// An existence check the volume does not answer (device not ready, network
+// gone) is no "missing" and no "taken": the run fails where it asked, with
+// nothing made beside the add-in and the staging folder gone.
+TEST_F(Run, UnansweredExistenceCheckFails) {
+  const struct {
+    const char* where;
+    int call;  // of FileExists: the scan's first file, then the copy name
+    int foldersMade;
+  } cases[] = {
+      {"the scan of installed files", 1, 0},
+      {"the copy name's check", 2, 12},  // after staging: 1 + 11 culture folders
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.Fail(Op::FileExists, c.call);
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
+    EXPECT_EQ(run.Calls(Op::FileExists), c.call);
+    EXPECT_EQ(run.Calls(Op::MakeFolder), c.foldersMade);
+    EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
+    EXPECT_EQ(fresh.Snapshot(), before);
+    fresh.ExpectNoWorkFolders();
+  }
+}
+
 TEST_F(Run, InstalledFileWithoutVersionFails) {
   test::WriteBytes(install.AddinFile(0), "truncated");
   const std::string before = install.Snapshot();
@@ -436,7 +463,7 @@ TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
 // the run fails with the add-in untouched and its staging folder gone.
 TEST_F(Run, CopyNameSearchEndsWhenEveryNameLooksTaken) {
   Platform record = fault.platform();
-  record.FileExists = [](const Platform&, const char16_t*) { return true; };
+  record.FileExists = [](const Platform&, const char16_t*) { return FileProbe::Present; };
   const std::string before = install.Snapshot();
   EXPECT_EQ(RunPatch(record), PatchOutcome::Failed);
   EXPECT_EQ(install.Snapshot(), before);

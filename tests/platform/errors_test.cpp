@@ -52,7 +52,8 @@ TEST(Errors, EveryFailureLeavesItsReasonAndText) {
     Expected reason;
   };
   const Case cases[] = {
-      {"FileExists", [&] { return !P().FileExists(P(), missing.c_str()); }, kNotFound},
+      {"FileExists", [&] { return P().FileExists(P(), missing.c_str()) == FileProbe::Absent; },
+       kNotFound},
       {"ProbeFolderWritable",
        [&] { return P().ProbeFolderWritable(P(), missing.c_str()) == FolderProbe::Missing; },
        kNotFound},

@@ -20,11 +20,13 @@ const Platform& P() {
 TEST(FileExists, PresentFileFolderAndAbsentPaths) {
   TempDir dir;
   test::WriteBytes(dir / u"a.dll", "x");
-  EXPECT_TRUE(P().FileExists(P(), (dir / u"a.dll").c_str()));
-  EXPECT_FALSE(P().FileExists(P(), (dir / u"missing.dll").c_str()));
-  EXPECT_FALSE(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()));
+  EXPECT_EQ(P().FileExists(P(), (dir / u"a.dll").c_str()), FileProbe::Present);
+  EXPECT_EQ(P().FileExists(P(), (dir / u"missing.dll").c_str()), FileProbe::Absent);
+  EXPECT_EQ(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()), FileProbe::Absent);
+  // A file in place of a folder on the way: no such path.
+  EXPECT_EQ(P().FileExists(P(), (dir / u"a.dll\\x.dll").c_str()), FileProbe::Absent);
   // A folder cannot be opened as a file, but it is not absent either.
-  EXPECT_TRUE(P().FileExists(P(), dir.path().c_str()));
+  EXPECT_EQ(P().FileExists(P(), dir.path().c_str()), FileProbe::Present);
 }
 
 TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {

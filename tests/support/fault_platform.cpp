@@ -37,14 +37,23 @@ void RemoveEverySecondFile(const char16_t* folder) {
 namespace {
 
 // What went wrong, in words every build can turn into its own code.
-enum class Reason { AccessDenied, SharingViolation, DiskFull, PathNotFound, InvalidData, Exists };
+enum class Reason {
+  AccessDenied,
+  SharingViolation,
+  DiskFull,
+  PathNotFound,
+  InvalidData,
+  Exists,
+  NotReady,
+};
 
 // The failure a real machine is most likely to give for each operation: a
 // file held open by a scanner or the host, a full disk, a path that went
-// away, rights that were taken.
+// away, rights that were taken, a volume that stopped answering.
 Reason ReasonFor(Op op) {
   switch (op) {
     case Op::FileExists:
+      return Reason::NotReady;
     case Op::FolderExists:
     case Op::TempFolder:
     case Op::FindPayload:
@@ -75,10 +84,12 @@ SystemError InjectedError(Op op) {
   const Reason reason = ReasonFor(op);
 #ifdef _WIN32
   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,
-  // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS.
-  static constexpr std::uint32_t kWin32[] = {5, 32, 112, 3, 13, 183};
-  // EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST of the Windows C runtime.
-  static constexpr std::uint32_t kCrt[] = {13, 16, 28, 2, 22, 17};
+  // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS,
+  // ERROR_NOT_READY.
+  static constexpr std::uint32_t kWin32[] = {5, 32, 112, 3, 13, 183, 21};
+  // EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST, EIO of the Windows C
+  // runtime.
+  static constexpr std::uint32_t kCrt[] = {13, 16, 28, 2, 22, 17, 5};
   const auto at = static_cast<std::size_t>(reason);
   switch (op) {
     case Op::ShellDelete:
@@ -94,7 +105,7 @@ SystemError InjectedError(Op op) {
       return {ErrorSource::Win32, kWin32[at]};
   }
 #else
-  static constexpr int kErrno[] = {EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST};
+  static constexpr int kErrno[] = {EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST, EIO};
   return {ErrorSource::Errno, static_cast<std::uint32_t>(kErrno[static_cast<int>(reason)])};
 #endif
 }
@@ -168,6 +179,8 @@ Result Failed(FaultPlatform& f, Args&&... args) {
     f.SetInjectedError(InjectedError(op));
     if constexpr (std::is_same_v<Result, FolderProbe>) {
       return FolderProbe::NotWritable;
+    } else if constexpr (std::is_same_v<Result, FileProbe>) {
+      return FileProbe::Unanswered;
     } else if constexpr (std::is_same_v<Result, RegistryRead>) {
       return RegistryRead::Failed;
     } else {

@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 #include "platform/seam.h"
+#include "platform/win32/backend.h"
 #include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
 
@@ -38,9 +39,36 @@ TEST(FileExists, AFileOpenWithoutSharingIsPresent) {
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_EQ(again, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_TRUE(P().FileExists(P(), path.c_str()));
+  EXPECT_EQ(P().FileExists(P(), path.c_str()), FileProbe::Present);
   CloseHandle(locked);
-  EXPECT_TRUE(P().FileExists(P(), path.c_str()));
+  EXPECT_EQ(P().FileExists(P(), path.c_str()), FileProbe::Present);
+}
+
+// What CreateFileW's error says about the name: not found is absent, a
+// file that is there but may not be opened is present, anything else (the
+// volume not answering) is no answer.
+TEST(FileExists, AnswersForErrors) {
+  const struct {
+    DWORD error;
+    FileProbe answer;
+  } cases[] = {
+      {ERROR_FILE_NOT_FOUND, FileProbe::Absent},
+      {ERROR_PATH_NOT_FOUND, FileProbe::Absent},
+      {ERROR_ACCESS_DENIED, FileProbe::Present},
+      {ERROR_SHARING_VIOLATION, FileProbe::Present},
+      {ERROR_LOCK_VIOLATION, FileProbe::Present},
+      {ERROR_DELETE_PENDING, FileProbe::Present},
+      {ERROR_NOT_READY, FileProbe::Unanswered},
+      {ERROR_NETNAME_DELETED, FileProbe::Unanswered},
+      {ERROR_NETWORK_ACCESS_DENIED, FileProbe::Unanswered},
+      {ERROR_BAD_NETPATH, FileProbe::Unanswered},
+      {ERROR_IO_DEVICE, FileProbe::Unanswered},
+      {ERROR_SEM_TIMEOUT, FileProbe::Unanswered},
+      {ERROR_FILENAME_EXCED_RANGE, FileProbe::Unanswered},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(win32::FileProbeFromError(c.error), c.answer) << c.error;
+  }
 }
 
 TEST(FolderExists, RelativeAndAbsoluteFoldersLeaveTheCurrentDirectory) {
