@@ -27,10 +27,29 @@ FileProbe PickReplacementDir(const Platform& p, StringView addinDir, String& pic
   }
 }
 
+// Removes what a failed copy left under the name, retried; true once
+// nothing bears it.
+bool ClearCopyName(const Platform& p, const String& name) {
+  return Retry([&] {
+    p.ShellDelete(p, name.c_str());  // fails when nothing was left: the look decides
+    return LookAtName(p, name) == FileProbe::Absent;
+  });
+}
+
+// Every attempt copies onto a free name: a shell copy onto a name that is
+// taken copies into what is there and may report success, and the swap
+// would then put an add-in without its files in place. The name was free
+// when it was picked; after a failed attempt, what that attempt left (a
+// scanner may hold one of its files) must be gone before the next one, or
+// that attempt fails without copying.
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
-  return Retry(
-      [&] { return p.ShellCopy(p, context.stagingDir.c_str(), context.replacementDir.c_str()); },
-      [&] { p.ShellDelete(p, context.replacementDir.c_str()); });
+  const String& target = context.replacementDir;
+  bool attempted = false;
+  return Retry([&] {
+    if (attempted && !ClearCopyName(p, target)) return false;
+    attempted = true;
+    return p.ShellCopy(p, context.stagingDir.c_str(), target.c_str());
+  });
 }
 
 bool CarryOverLibraries(const Platform& p, const RunContext& context) {

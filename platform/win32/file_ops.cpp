@@ -111,7 +111,20 @@ bool ShellDelete(const Platform&, const char16_t* path) {
 }
 
 bool ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {
-  return ShellFileOp(FO_COPY, from, to);
+  // The shell copies a folder onto a name that is taken *into* what is
+  // there and reports success. So the target is made here, and only while
+  // its name is free: CreateDirectoryW claims the name in one step, leaving
+  // no moment between a look and the copy in which another could take it.
+  // The shell then copies the source folder's content into it.
+  const String content = JoinPath(from == nullptr ? StringView() : StringView(from), u"*");
+  if (to == nullptr || !FitsShellPath(content) || !FitsShellPath(to)) {
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  }
+  const DWORD source = GetFileAttributesW(Wide(from));
+  if (source == INVALID_FILE_ATTRIBUTES) return Fail();
+  if ((source & FILE_ATTRIBUTE_DIRECTORY) == 0) return Fail(ERROR_DIRECTORY);
+  if (!CreateDirectoryW(Wide(to), nullptr)) return Fail();
+  return ShellFileOp(FO_COPY, content.c_str(), to);
 }
 
 bool ShellRename(const Platform&, const char16_t* from, const char16_t* to) {

@@ -336,6 +336,38 @@ TEST_F(Run, CopyThatSucceedsOnTheTwentiethAttemptCounts) {
   install.ExpectNoWorkFolders();
 }
 
+// A failed copy leaves part of the new folder, and its removal fails too (a
+// scanner holds a file just copied). No later attempt copies onto that name:
+// the shell would copy into it. The next attempt waits until the name is
+// free again, or the run fails with the old folder in place.
+TEST_F(Run, NoCopyOntoAHalfMadeCopyThatCannotBeRemoved) {
+  const struct {
+    int deleteFailures;
+    PatchOutcome outcome;
+    int copies;
+  } cases[] = {
+      {20, PatchOutcome::Succeeded, 2},  // the 21st delete frees the name for attempt 3
+      {1 << 30, PatchOutcome::Failed, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.deleteFailures);
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.SetPartialEffects(true);
+    run.Fail(Op::ShellCopy, 1);
+    run.Fail(Op::ShellDelete, 1, c.deleteFailures);
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    EXPECT_EQ(run.CopiesOntoTakenNames(), 0);
+    EXPECT_EQ(run.Calls(Op::ShellCopy), c.copies);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+  }
+}
+
 TEST_F(Run, SwapFailuresBeforeTheMoveLeaveTheOldFolder) {
   const struct {
     Op op;

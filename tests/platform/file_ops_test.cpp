@@ -103,6 +103,30 @@ TEST(ShellCopy, WholeTreeToANewNameKeepingFileTimes) {
   EXPECT_EQ(test::ModificationTime(dir / u"dst\\de\\Pellmark35.resources.dll"), 1463756614);
 }
 
+TEST(ShellCopy, EmptyFolderToANewName) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src");
+  EXPECT_TRUE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()));
+  EXPECT_TRUE(test::IsFolder(dir / u"dst"));
+  EXPECT_EQ(test::DescribeTree(dir / u"dst"), "");
+}
+
+// A copy onto a name that is taken, by a folder or a file, fails and leaves
+// what bears the name as it was: never a copy nested inside it.
+TEST(ShellCopy, OntoATakenNameFailsAndChangesNothing) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src\\de");
+  test::WriteBytes(dir / u"src\\de\\x.dll", "x");
+  test::MakeFolders(dir / u"taken");
+  test::WriteBytes(dir / u"taken\\mine.txt", "mine");
+  test::WriteBytes(dir / u"file", "a file");
+  const std::string before = test::DescribeTree(dir.path());
+  for (const char16_t* name : {u"taken", u"file"}) {
+    EXPECT_FALSE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / name).c_str()));
+    EXPECT_EQ(test::DescribeTree(dir.path()), before) << ToUtf8(name);
+  }
+}
+
 TEST(ShellCopy, MissingSourceAndOverlongPathsFail) {
   TempDir dir;
   test::MakeFolders(dir / u"src");

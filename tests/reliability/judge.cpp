@@ -232,6 +232,10 @@ std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
     }
   }
   if (scene.Outside() != scene.outside) breaches.push_back("something outside was changed");
+  if (fault.CopiesOntoTakenNames() > 0) {
+    breaches.push_back(std::to_string(fault.CopiesOntoTakenNames()) +
+                       " shell copies onto a name already taken");
+  }
   return breaches;
 }
 

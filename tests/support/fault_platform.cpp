@@ -204,6 +204,11 @@ struct Forward<Result (*)(const Platform&, Args...)> {
     if constexpr (op == Op::WriteToFile || op == Op::CloseFile) {
       paths.first = f.PathOf(std::get<0>(std::tie(args...)));
     }
+    // Never made by the program, whether the call then fails or not: the
+    // shell would copy into what is there.
+    if constexpr (op == Op::ShellCopy) {
+      if (paths.second != nullptr && Exists(paths.second)) f.NoteCopyOntoTakenName();
+    }
     if (f.Enter(op, paths.first, paths.second)) {
       return Failed<op, member, Result>(f, std::forward<Args>(args)...);
     }

@@ -59,6 +59,9 @@ class FaultPlatform : public SeamLayer {
   static constexpr int kCrashExitCode = 86;
 
   int Calls(Op op) const;
+  // Shell copies asked for with a target name that was already taken.
+  int CopiesOntoTakenNames() const { return copiesOntoTakenNames_; }
+  void NoteCopyOntoTakenName() { ++copiesOntoTakenNames_; }
   const std::vector<Call>& Trace() const { return trace_; }
   const std::vector<Notice>& Notices() const { return notices_; }
 
@@ -87,6 +90,7 @@ class FaultPlatform : public SeamLayer {
   int failFrom_ = -1;
   int crashBefore_ = -1;
   bool partial_ = false;
+  int copiesOntoTakenNames_ = 0;
   std::vector<Notice> notices_;
   std::optional<SystemError> injected_;
   std::map<const FileStream*, String> streams_;
