@@ -1,3 +1,4 @@
+#include "patch/retry.h"
 #include "patch/stages.h"
 
 #include <string>
@@ -132,6 +133,17 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
 
 }  // namespace
 
+void RemoveProbeFile(const Platform& p, RunContext& context) {
+  if (context.probeFile.view().empty()) return;
+  const char16_t* probe = context.probeFile.c_str();
+  if (Retry(
+          [&] { return p.RemoveFile(p, probe) || p.FileExists(p, probe) == FileProbe::Absent; })) {
+    context.probeFile.Clear();
+  } else {
+    context.log.Line("the probe file could not be removed: " + LogText(context.probeFile.view()));
+  }
+}
+
 std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& context) {
   RunLog& log = context.log;
   // A machine without the host does not need the patch: that is no error.
@@ -146,9 +158,10 @@ std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& cont
     return PatchOutcome::Failed;
   }
   log.Line("add-in folder: " + LogText(context.addinDir.view()));
-  switch (p.ProbeFolderWritable(p, context.addinDir.c_str())) {
+  switch (p.ProbeFolderWritable(p, context.addinDir.c_str(), context.probeFile)) {
     case FolderProbe::Writable:
       log.Line("the add-in folder is writable");
+      RemoveProbeFile(p, context);
       break;
     case FolderProbe::Missing:
       log.Line("the add-in folder is missing or not a folder");

@@ -117,7 +117,8 @@ bool FolderExists(const Platform&, const char16_t* path) {
   return ::access(native.c_str(), X_OK) == 0 || Fail();
 }
 
-FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
+FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path, PathBuffer& probeFile) {
+  probeFile.Clear();
   const auto answer = [](FolderProbe probe, int error) {
     Fail(error);
     return probe;
@@ -144,7 +145,10 @@ FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
         ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
       ::close(fd);
-      ::unlink(probe.c_str());
+      if (::unlink(probe.c_str()) != 0) {
+        Fail();
+        probeFile.Assign(FromUtf8(probe));  // it fits: the folder was checked above
+      }
       return FolderProbe::Writable;
     }
     if (errno != EEXIST) return answer(FolderProbe::NotWritable, errno);

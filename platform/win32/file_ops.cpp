@@ -76,7 +76,8 @@ bool FolderExists(const Platform&, const char16_t* path) {
   return true;
 }
 
-FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
+FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path, PathBuffer& probeFile) {
+  probeFile.Clear();
   const auto answer = [](FolderProbe probe, DWORD error) {
     Fail(error);
     return probe;
@@ -100,8 +101,11 @@ FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
   // Wine's GetTempFileNameW reports a name even when access was denied and
   // it created nothing; a probe file that is not there to delete means the
   // folder took no file. (On Windows a reported name is always a new file.)
-  if (!DeleteFileW(Wide(probe.text)) && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    return answer(FolderProbe::NotWritable, ERROR_ACCESS_DENIED);
+  if (!DeleteFileW(Wide(probe.text))) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return answer(FolderProbe::NotWritable, ERROR_ACCESS_DENIED);
+    Fail(error);
+    probeFile = probe;
   }
   return FolderProbe::Writable;
 }

@@ -314,6 +314,42 @@ TEST_F(Run, WriteThatSucceedsOnTheTwentiethAttemptCounts) {
   opens.ExpectPatched();
 }
 
+// The probe file could not be removed when the writable check made it, nor
+// in the twenty attempts right after (a scanner held it). The run's clean-up
+// removes it: an unneeded or failed run leaves the add-in folder as it was,
+// and a success leaves no probe file in the new folder.
+TEST_F(Run, ProbeFileThatStaysAtFirstGoesWithTheCleanUp) {
+  const struct {
+    const char* what;
+    bool current;   // every installed file already at the payload version
+    Op laterFault;  // fails for good after the check, or ShowMessage for none
+    PatchOutcome outcome;
+  } cases[] = {
+      {"not needed", true, Op::ShowMessage, PatchOutcome::NotNeeded},
+      {"a later failure", false, Op::ShellRename, PatchOutcome::Failed},
+      {"a success", false, Op::ShowMessage, PatchOutcome::Succeeded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation fresh;
+    if (c.current) {
+      for (int k = 0; k < manifest::kPayloadCount; ++k) fresh.WriteAddinFile(k, V(1, 0, 1, 1));
+    }
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.LeaveProbeFile();
+    run.Fail(Op::RemoveFile, 1, manifest::kAttempts);
+    if (c.laterFault != Op::ShowMessage) run.FailAlways(c.laterFault);
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+    EXPECT_FALSE(test::Exists(fresh.addin + u"\\~sh4F2A.TMP"));
+  }
+}
+
 // --- Backup and swap --------------------------------------------------------
 
 TEST_F(Run, TakenReplacementNamesAreSkippedAndKept) {

@@ -41,23 +41,32 @@ TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {
   EXPECT_EQ(std::filesystem::current_path(), before);
 }
 
+// The probe's answer; a probe file is never left behind where it could be
+// removed.
+FolderProbe Probe(const char16_t* path) {
+  PathBuffer left;
+  const FolderProbe answer = P().ProbeFolderWritable(P(), path, left);
+  EXPECT_EQ(left.view(), u"");
+  return answer;
+}
+
 TEST(ProbeFolderWritable, WritableFolderLeavesNoProbeFile) {
   TempDir dir;
   test::MakeFolders(dir / u"addin");
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin").c_str()), FolderProbe::Writable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(Probe((dir / u"addin").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(Probe((dir / u"addin\\").c_str()), FolderProbe::Writable);
   // Two trailing backslashes lose only one; the folder is still found.
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\\\").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(Probe((dir / u"addin\\\\").c_str()), FolderProbe::Writable);
   EXPECT_TRUE(std::filesystem::is_empty(test::FsPath(dir / u"addin")));
 }
 
 TEST(ProbeFolderWritable, MissingFileAndOverlongPathsAreNotFolders) {
   TempDir dir;
   test::WriteBytes(dir / u"file", "x");
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"missing").c_str()), FolderProbe::Missing);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"file").c_str()), FolderProbe::Missing);
+  EXPECT_EQ(Probe((dir / u"missing").c_str()), FolderProbe::Missing);
+  EXPECT_EQ(Probe((dir / u"file").c_str()), FolderProbe::Missing);
   const String overlong = dir.path() + u"\\" + String(300 - dir.path().size(), u'x');
-  EXPECT_EQ(P().ProbeFolderWritable(P(), overlong.c_str()), FolderProbe::Missing);
+  EXPECT_EQ(Probe(overlong.c_str()), FolderProbe::Missing);
 }
 
 TEST(ShellDelete, WholeTreeSilentlyAndMissingPathsFail) {

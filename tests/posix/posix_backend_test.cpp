@@ -281,9 +281,11 @@ TEST(Probe, FolderWithoutWriteRightIsNotWritable) {
   test::MakeFolders(dir / u"locked");
   ::chmod(test::FsPath(dir / u"locked").c_str(), 0555);
   const String path = dir / u"locked";
-  EXPECT_EQ(
-      AsOrdinaryUser([&] { return static_cast<int>(P().ProbeFolderWritable(P(), path.c_str())); }),
-      static_cast<int>(FolderProbe::NotWritable));
+  EXPECT_EQ(AsOrdinaryUser([&] {
+              PathBuffer left;
+              return static_cast<int>(P().ProbeFolderWritable(P(), path.c_str(), left));
+            }),
+            static_cast<int>(FolderProbe::NotWritable));
   EXPECT_EQ(AsOrdinaryUser(
                 [&] { return static_cast<int>(P().FileExists(P(), (path + u"\\x").c_str())); }),
             static_cast<int>(FileProbe::Absent));

@@ -212,7 +212,15 @@ struct Forward<Result (*)(const Platform&, Args...)> {
     if (f.Enter(op, paths.first, paths.second)) {
       return Failed<op, member, Result>(f, std::forward<Args>(args)...);
     }
-    if constexpr (op == Op::OpenFileForWrite) {
+    if constexpr (op == Op::ProbeFolderWritable) {
+      const FolderProbe probe = Pass<op, member>(f, std::forward<Args>(args)...);
+      const auto& [folder, probeFile] = std::tie(args...);
+      if (probe == FolderProbe::Writable && f.LeavesProbeFile()) {
+        probeFile.Assign(JoinPath(folder, u"~sh4F2A.TMP"));
+        WriteBytes(probeFile.view(), "");
+      }
+      return probe;
+    } else if constexpr (op == Op::OpenFileForWrite) {
       FileStream* stream = Pass<op, member>(f, std::forward<Args>(args)...);
       if (stream != nullptr) f.NoteStream(stream, paths.first);
       return stream;

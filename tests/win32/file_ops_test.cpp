@@ -27,6 +27,13 @@ std::wstring CurrentDirectory() {
   return buffer;
 }
 
+FolderProbe Probe(const char16_t* path) {
+  PathBuffer left;
+  const FolderProbe answer = P().ProbeFolderWritable(P(), path, left);
+  EXPECT_EQ(left.view(), u"");
+  return answer;
+}
+
 TEST(FileExists, AFileOpenWithoutSharingIsPresent) {
   TempDir dir;
   const String path = dir / u"Pellmark.dll";
@@ -105,9 +112,9 @@ TEST(ProbeFolderWritable, AFolderWithoutTheRightToCreateFilesIsNotWritable) {
   }
   ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-  EXPECT_EQ(P().ProbeFolderWritable(P(), folder.c_str()), FolderProbe::NotWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (folder + u"\\").c_str()), FolderProbe::NotWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), u"Z:\\usr\\no-such-folder"), FolderProbe::Missing);
+  EXPECT_EQ(Probe(folder.c_str()), FolderProbe::NotWritable);
+  EXPECT_EQ(Probe((folder + u"\\").c_str()), FolderProbe::NotWritable);
+  EXPECT_EQ(Probe(u"Z:\\usr\\no-such-folder"), FolderProbe::Missing);
 }
 
 // A path of 258 characters is the longest a one-entry list can carry.
