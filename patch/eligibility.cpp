@@ -40,6 +40,18 @@ bool DiscoverHost(const Platform& p, PathBuffer& hostDir, RunLog& log) {
     log.Line("the host's App Paths value is too long to be a folder: the host is not installed");
     return false;
   }
+  // An expandable value names its folder through environment variables
+  // (%ProgramFiles%\Orvanto); as read, it names no folder at all.
+  if (request.type == kRegExpandSz) {
+    PathBuffer expanded;
+    if (!p.ExpandEnvironmentText(p, hostDir.c_str(), expanded)) {
+      log.Line("the host's App Paths value " + LogText(hostDir.view()) +
+               " does not fit a 260-character path once expanded: the host is not installed");
+      hostDir.Clear();
+      return false;
+    }
+    hostDir = expanded;
+  }
   log.Line("host folder from App Paths: " + LogText(hostDir.view()));
   if (!p.FolderExists(p, hostDir.c_str())) {
     log.Line("the host folder does not exist: the host is not installed");

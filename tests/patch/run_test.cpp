@@ -115,6 +115,42 @@ TEST_F(Run, RegistryValueFillingTheBufferWithoutNulIsNoHost) {
   EXPECT_EQ(install.Snapshot(), before);
 }
 
+// An expandable App Paths value names the host's folder once its variables
+// are expanded; a plain one is taken as it stands. An expansion that does not
+// fit a 260-character path means no host, and nothing is touched.
+TEST_F(Run, ExpandableRegistryPathIsExpanded) {
+  const String root = install.root();
+  ASSERT_EQ(install.host.compare(0, root.size(), root), 0);
+  const std::string below = ToUtf8(install.host.substr(root.size()));
+  test::ScopedEnv longVariable("ORV_TEST_LONG", std::string(250, 'x'));
+  const struct {
+    std::string value;
+    const char* type;  // the type file's content, or none
+    PatchOutcome outcome;
+  } cases[] = {
+      {"%ORV_TEST_ROOT%" + below, "REG_EXPAND_SZ", PatchOutcome::Succeeded},
+      {"%ORV_TEST_ROOT%" + below, "", PatchOutcome::NotNeeded},  // REG_SZ: no such folder
+      {"%ORV_TEST_ROOT%" + below, "REG_SZ", PatchOutcome::NotNeeded},
+      {"%ORV_TEST_LONG%" + below, "REG_EXPAND_SZ", PatchOutcome::NotNeeded},  // too long
+      {ToUtf8(install.host), "REG_BINARY", PatchOutcome::NotNeeded},          // no type this holds
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value + " " + c.type);
+    Installation fresh;
+    test::ScopedEnv freshRoot("ORV_TEST_ROOT", ToUtf8(fresh.root()));
+    fresh.SetRegistryPath(c.value);
+    fresh.SetRegistryPathType(c.type);
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+  }
+}
+
 TEST_F(Run, HostPathTooLongForTheJoinsFails) {
   // A real host folder whose launcher and add-in paths cannot fit 260
   // characters: refused, never cut short.
