@@ -1,3 +1,4 @@
+#include "patch/recovery.h"
 #include "patch/retry.h"
 #include "patch/stages.h"
 
@@ -160,6 +161,11 @@ std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& cont
   RunLog& log = context.log;
   // A machine without the host does not need the patch: that is no error.
   if (!DiscoverHost(p, context.hostInstallDir, log)) return PatchOutcome::NotNeeded;
+  // Whatever the host's version: a run cut short must not leave the host
+  // without its add-in.
+  if (Concat(context.addinDir, context.hostInstallDir.view(), manifest::kAddinName)) {
+    RecoverInterruptedRun(p, context);
+  }
   if (auto outcome = CheckHostVersion(p, context.hostInstallDir, log)) return outcome;
   // Every file's path must fit, not only those the scan reaches first:
   // otherwise a run could install files that no later run can check, and

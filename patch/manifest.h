@@ -30,6 +30,8 @@ inline constexpr int kLibraryCount = 3;
 inline constexpr int kFirstLibraryStringId = 400;
 inline constexpr char16_t kBackupSuffix[] = u"_BAK";
 inline constexpr char16_t kReplacementSuffix[] = u"_CPY";
+// Beside the add-in folder while a run's work folders may exist.
+inline constexpr char16_t kJournalSuffix[] = u"_JOURNAL";
 // The numbered copy names run from _CPY0000 to this one, four digits.
 inline constexpr int kLastReplacementNumber = 9999;
 

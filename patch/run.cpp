@@ -1,6 +1,7 @@
 #include "patch/run.h"
 
 #include "patch/logging_platform.h"
+#include "patch/recovery.h"
 #include "patch/stages.h"
 
 namespace orv {
@@ -66,7 +67,8 @@ bool LogPathIsClear(const Platform& p, StringView fullPath) {
     // The copy's numbered names all begin with its plain one.
     const String addinDir(addin.view());
     if (IsWithin(path, addinDir) || IsWithin(path, Concat(addinDir, manifest::kBackupSuffix)) ||
-        path.starts_with(Comparable(Concat(addinDir, manifest::kReplacementSuffix)))) {
+        path.starts_with(Comparable(Concat(addinDir, manifest::kReplacementSuffix))) ||
+        path == Comparable(JournalPath(addinDir))) {
       return false;
     }
   }

@@ -25,6 +25,11 @@ HostVersionClass ClassifyHostVersion(const FileVersion4& version);
 // that is not a usable folder path, which means the host is not installed.
 bool DiscoverHost(const Platform& platform, PathBuffer& hostDir, RunLog& log);
 
+// Creates or empties target and writes size bytes of data to it, retried;
+// a failed attempt removes what it wrote.
+bool WriteWholeFile(const Platform& platform, const char16_t* target, const void* data,
+                    std::size_t size);
+
 // Removes a work folder of this run, retried like every other removal: one
 // passing failure (a scanner holding a file for a moment) must not leave a
 // half-deleted folder behind for good. A folder that is not there needs

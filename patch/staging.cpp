@@ -5,12 +5,9 @@
 
 namespace orv {
 
-namespace {
-
-// Writes the whole payload in one call; a short write leaves no partial file
+// One write of the whole content; a short write leaves no partial file
 // behind for the next attempt to be mistaken for.
-bool WritePayloadFile(const Platform& p, const char16_t* target, const std::uint8_t* data,
-                      std::size_t size) {
+bool WriteWholeFile(const Platform& p, const char16_t* target, const void* data, std::size_t size) {
   return Retry([&] {
     FileStream* stream = p.OpenFileForWrite(p, target);
     if (stream == nullptr) return false;
@@ -21,6 +18,8 @@ bool WritePayloadFile(const Platform& p, const char16_t* target, const std::uint
     return false;
   });
 }
+
+namespace {
 
 bool StampFile(const Platform& p, const char16_t* target, std::int64_t stamp) {
   FileStatusRecord status;
@@ -47,7 +46,7 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
       return false;
     }
   }
-  if (!WritePayloadFile(p, target.c_str(), data, size)) return false;
+  if (!WriteWholeFile(p, target.c_str(), data, size)) return false;
   if (!StampFile(p, target.c_str(), context.timeStamps[k])) return false;
   context.log.Line("wrote " + LogText(target.view()) + ", " + std::to_string(size) +
                    " bytes, modified at " + std::to_string(context.timeStamps[k]) +

@@ -1,3 +1,4 @@
+#include "patch/recovery.h"
 #include "patch/retry.h"
 #include "patch/stages.h"
 
@@ -65,10 +66,6 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
   return true;
 }
 
-bool Rename(const Platform& p, const String& from, const String& to) {
-  return Retry([&] { return p.ShellRename(p, from.c_str(), to.c_str()); });
-}
-
 PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
   RemoveWorkFolder(p, context.stagingDir.c_str());
   RemoveWorkFolder(p, context.replacementDir.c_str());
@@ -81,6 +78,39 @@ PatchOutcome FailBeforeCopy(const Platform& p, RunContext& context, const std::s
   context.log.Line(why);
   RemoveWorkFolder(p, context.stagingDir.c_str());
   return PatchOutcome::Failed;
+}
+
+// The new folder made beside the old one and swapped in; the outcome once
+// the run's own folders are cleaned up.
+PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
+  const String addinDir(context.addinDir.view());
+  RunLog& log = context.log;
+  if (!CopyStagingFolder(p, context)) {
+    log.Line("the staging folder could not be copied beside the add-in folder");
+    return FailAndCleanUp(p, context);
+  }
+  if (!CarryOverLibraries(p, context)) {
+    log.Line("the add-in's own libraries could not be carried into the new folder");
+    return FailAndCleanUp(p, context);
+  }
+  if (!RenameFolder(p, addinDir, context.backupDir)) {
+    log.Line("the old add-in folder could not be moved aside; it is as it was");
+    return FailAndCleanUp(p, context);
+  }
+  if (!RenameFolder(p, context.replacementDir, addinDir)) {
+    // The old folder goes back under its name, retried like every rename:
+    // one passing failure must not leave the host without its add-in.
+    log.Line("the new add-in folder could not take the add-in's name");
+    log.Line(RenameFolder(p, context.backupDir, addinDir)
+                 ? "the old add-in folder is back in place"
+                 : "the old add-in folder could not be moved back; it is whole under " +
+                       LogText(context.backupDir));
+    return FailAndCleanUp(p, context);
+  }
+  log.Line("the new add-in folder is in place");
+  RemoveWorkFolder(p, context.stagingDir.c_str());
+  RemoveWorkFolder(p, context.backupDir.c_str());
+  return PatchOutcome::Succeeded;
 }
 
 }  // namespace
@@ -113,33 +143,10 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   }
   log.Line("new add-in folder: " + LogText(context.replacementDir) +
            "; the old one goes aside as " + LogText(context.backupDir));
-
-  if (!CopyStagingFolder(p, context)) {
-    log.Line("the staging folder could not be copied beside the add-in folder");
-    return FailAndCleanUp(p, context);
-  }
-  if (!CarryOverLibraries(p, context)) {
-    log.Line("the add-in's own libraries could not be carried into the new folder");
-    return FailAndCleanUp(p, context);
-  }
-  if (!Rename(p, addinDir, context.backupDir)) {
-    log.Line("the old add-in folder could not be moved aside; it is as it was");
-    return FailAndCleanUp(p, context);
-  }
-  if (!Rename(p, context.replacementDir, addinDir)) {
-    // The old folder goes back under its name, retried like every rename:
-    // one passing failure must not leave the host without its add-in.
-    log.Line("the new add-in folder could not take the add-in's name");
-    log.Line(Rename(p, context.backupDir, addinDir)
-                 ? "the old add-in folder is back in place"
-                 : "the old add-in folder could not be moved back; it is whole under " +
-                       LogText(context.backupDir));
-    return FailAndCleanUp(p, context);
-  }
-  log.Line("the new add-in folder is in place");
-  RemoveWorkFolder(p, context.stagingDir.c_str());
-  RemoveWorkFolder(p, context.backupDir.c_str());
-  return PatchOutcome::Succeeded;
+  const Journal journal = WriteJournal(p, context);
+  const PatchOutcome outcome = AssembleAndSwap(p, context);
+  EndJournal(p, context, journal);
+  return outcome;
 }
 
 }  // namespace orv

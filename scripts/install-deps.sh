@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine:
 # compilers and CMake, GoogleTest sources, MinGW-w64 (i686), Wine with 32-bit
-# support, clang's fuzzer runtime, valgrind, python3-pefile. Safe to run again: it
-# installs only what is missing.
+# support, clang's fuzzer runtime, valgrind, python3-pefile, osslsigncode and
+# openssl (signing, and the certificates its tests make). Safe to run again:
+# it installs only what is missing.
 set -euo pipefail
 
 missing=()
@@ -19,6 +20,8 @@ pkg_installed libclang-rt-14-dev || missing+=(libclang-rt-14-dev)
 have valgrind || missing+=(valgrind)
 have i686-w64-mingw32-g++-posix || missing+=(g++-mingw-w64-i686 binutils-mingw-w64-i686)
 /usr/bin/python3 -c 'import pefile' >/dev/null 2>&1 || missing+=(python3-pefile)
+have osslsigncode || missing+=(osslsigncode)
+have openssl || missing+=(openssl)
 need_wine=0
 { have wine && pkg_installed wine32:i386 && pkg_installed wine64; } || need_wine=1
 

@@ -167,6 +167,29 @@ bool RemoveFile(const Platform&, const char16_t* path) {
   return ::unlink(NativePath(path).c_str()) == 0 || Fail();
 }
 
+bool ReadSmallFile(const Platform&, const char16_t* path, std::string& bytes, std::size_t limit) {
+  bytes.clear();
+  const int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return Fail();
+  // One byte beyond the limit tells a file that is too long.
+  std::string content(limit + 1, '\0');
+  std::size_t have = 0;
+  int error = 0;
+  while (have < content.size()) {
+    const ssize_t got = ::read(fd, content.data() + have, content.size() - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) error = errno;
+    if (got <= 0) break;
+    have += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  if (error != 0) return Fail(error);
+  if (have > limit) return Fail(EFBIG);
+  content.resize(have);
+  bytes = std::move(content);
+  return true;
+}
+
 bool CopySingleFile(const Platform&, const char16_t* from, const char16_t* to, bool failIfExists) {
   const std::string source = NativePath(from);
   const std::string target = NativePath(to);

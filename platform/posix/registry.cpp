@@ -28,8 +28,8 @@ RegistryRead Failed(int error) {
   return RegistryRead::Failed;
 }
 
-// A small regular file's whole content, or nothing (errno set).
-std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
+// A type file's whole content, or nothing (errno set).
+std::optional<std::string> ReadTypeFile(const std::string& path, std::size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat st;
@@ -60,7 +60,7 @@ std::optional<std::uint32_t> ValueType(const std::string& valuePath) {
   const std::string typePath = valuePath + ".type";
   struct stat st;
   if (::lstat(typePath.c_str(), &st) != 0 && errno == ENOENT) return kRegSz;
-  std::optional<std::string> name = ReadSmallFile(typePath, 32);
+  std::optional<std::string> name = ReadTypeFile(typePath, 32);
   if (!name) return std::nullopt;
   while (!name->empty() && (name->back() == '\n' || name->back() == '\r')) name->pop_back();
   if (*name == "REG_SZ") return kRegSz;

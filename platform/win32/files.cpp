@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "platform/win32/backend.h"
 
@@ -66,6 +68,33 @@ void CloseFile(const Platform&, FileStream* stream) {
 
 bool RemoveFile(const Platform&, const char16_t* path) {
   return DeleteFileW(Wide(path)) || Fail();
+}
+
+bool ReadSmallFile(const Platform&, const char16_t* path, std::string& bytes, std::size_t limit) {
+  bytes.clear();
+  const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Fail();
+  // One byte beyond the limit tells a file that is too long.
+  std::string content(limit + 1, '\0');
+  std::size_t have = 0;
+  DWORD error = ERROR_SUCCESS;
+  while (have < content.size()) {
+    DWORD got = 0;
+    if (!ReadFile(file, content.data() + have, static_cast<DWORD>(content.size() - have), &got,
+                  nullptr)) {
+      error = GetLastError();
+      break;
+    }
+    if (got == 0) break;
+    have += got;
+  }
+  CloseHandle(file);
+  if (error != ERROR_SUCCESS) return Fail(error);
+  if (have > limit) return Fail(ERROR_FILE_TOO_LARGE);
+  content.resize(have);
+  bytes = std::move(content);
+  return true;
 }
 
 bool CopySingleFile(const Platform&, const char16_t* from, const char16_t* to, bool failIfExists) {

@@ -67,11 +67,25 @@ logged "$work/failed.log" "exit code 1603"
 report "(f) failure, quiet and logged" "exit 67 (1603), no box, nothing changed; the log names the rename, its 20 attempts and the shell's reason"
 rm -rf "$host/Pellmark_BAK"
 
-# (s) Success, logged, with the switches in another case and form.
+# (s) Success, logged, with the switches in another case and form, after a
+# run that was cut short between its two renames: no Pellmark folder, the
+# old add-in under Pellmark_BAK, a half-made copy that its journal names.
+mv "$host/Pellmark" "$host/Pellmark_BAK"
+mkdir -p "$host/Pellmark_CPY/zh-CHS" && echo "half" >"$host/Pellmark_CPY/zh-CHS/part.dll"
+printf 'WinOrvantoPatch1 journal 1\ncopy\t%s\nbackup\t%s\nend\n' \
+  "$(orv_e2e_winpath "$host/Pellmark_CPY")" "$(orv_e2e_winpath "$host/Pellmark_BAK")" \
+  >"$host/Pellmark_JOURNAL"
+orv_e2e_give "$host"
 quiet success-log 0 -LOG "$(log_win success.log)" /QN
 check_patched() { orv_e2e_check_patched "$host"; }
 check_patched
 orv_e2e_check_no_staging "$host"
+for left in Pellmark_BAK Pellmark_CPY Pellmark_JOURNAL; do
+  [ ! -e "$host/$left" ] || problems+="$left was left; "
+done
+logged "$work/success.log" "an earlier run was cut short between its two renames"
+logged "$work/success.log" "the old add-in folder is back in place"
+logged "$work/success.log" "removing the earlier run's copy folder .*Pellmark_CPY"
 logged "$work/success.log" "^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9:]\{8\}\.[0-9]\{3\} WinOrvantoPatch1.exe 1.0.0.1, command line: -LOG "
 logged "$work/success.log" "quiet: no message box"
 logged "$work/success.log" "the host matches"
@@ -80,7 +94,7 @@ logged "$work/success.log" "ShellCopy .*, attempt 1: done"
 logged "$work/success.log" "the new add-in folder is in place"
 logged "$work/success.log" "outcome: Succeeded"
 logged "$work/success.log" "exit code 0"
-report "(s) success, quiet and logged" "exit 0, no box, patched as without the switches; a time-stamped log of what was found and done"
+report "(s) success after a crash, quiet and logged" "exit 0, no box, the add-in moved back from Pellmark_BAK, the crashed run's copy removed, patched as without the switches; a time-stamped log of what was found and done"
 
 # (q) The other outcomes, quiet.
 before=$(orv_e2e_snapshot "$host")

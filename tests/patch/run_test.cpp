@@ -236,11 +236,12 @@ TEST_F(Run, ScanStopsAtTheFirstMissingOrOlderFile) {
 TEST_F(Run, UnansweredExistenceCheckFails) {
   const struct {
     const char* where;
-    int call;  // of FileExists: the scan's first file, then the copy name
+    int call;  // of FileExists: after the look for a journal, the scan's first
+               // file, then the copy name
     int foldersMade;
   } cases[] = {
-      {"the scan of installed files", 1, 0},
-      {"the copy name's check", 2, 12},  // after staging: 1 + 11 culture folders
+      {"the scan of installed files", 2, 0},
+      {"the copy name's check", 3, 12},  // after staging: 1 + 11 culture folders
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.where);
@@ -339,14 +340,15 @@ TEST_F(Run, StagingFailuresRemoveTheStagingFolderAndLeaveTheAddin) {
 TEST_F(Run, WriteThatSucceedsOnTheTwentiethAttemptCounts) {
   fault.Fail(Op::WriteToFile, 1, 19);
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
-  EXPECT_EQ(fault.Calls(Op::RemoveFile), 19);  // each short file deleted
+  // Each short file deleted, and the journal once the run is done.
+  EXPECT_EQ(fault.Calls(Op::RemoveFile), 19 + 1);
   install.ExpectPatched();
 
   Installation opens;
   FaultPlatform run(SystemPlatform());
   run.Fail(Op::OpenFileForWrite, 2, 19);  // entry 1 opens on its 20th attempt
   EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
-  EXPECT_EQ(run.Calls(Op::RemoveFile), 0);  // nothing to delete after a failed open
+  EXPECT_EQ(run.Calls(Op::RemoveFile), 1);  // only the journal: nothing after a failed open
   opens.ExpectPatched();
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "app/update_app.h"
+#include "patch/recovery.h"
 
 namespace orv::test {
 
@@ -54,6 +55,11 @@ bool DeleteFailed(const FaultPlatform& fault, StringView folder) {
   return std::any_of(fault.Trace().begin(), fault.Trace().end(), [&](const Call& call) {
     return call.op == Op::ShellDelete && call.failed && SamePath(call.path, folder);
   });
+}
+
+bool AnyCallFailedOn(const FaultPlatform& fault, StringView path) {
+  return std::any_of(fault.Trace().begin(), fault.Trace().end(),
+                     [&](const Call& call) { return call.failed && SamePath(call.path, path); });
 }
 
 std::vector<PatchOutcome> Allowed(const Baseline& base, int faultIndex,
@@ -197,7 +203,8 @@ String Scene::Relative(StringView path) const {
 std::string Scene::Describe() const {
   std::string text = "Pellmark " + Classify(install.addin);
   for (const String& folder : WorkFolders()) {
-    text += ", " + FsPath(folder).filename().string() + " " + Classify(folder);
+    text += ", " + FsPath(folder).filename().string();
+    if (!SamePath(folder, JournalPath(install.addin))) text += " " + Classify(folder);
   }
   return text;
 }
@@ -225,11 +232,28 @@ std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
   if (outcome == PatchOutcome::Succeeded ? addin != "new" : addin != "old" && !rolledBackInVain) {
     breaches.push_back(std::string(Name(outcome)) + " left the add-in folder " + addin);
   }
+  // The journal stays as long as a folder it names does, for the next run
+  // to finish the clean-up, or when a call on it failed.
+  const String journal = JournalPath(scene.install.addin);
+  bool keptFolder = false;
   for (const String& folder : scene.WorkFolders()) {
+    if (SamePath(folder, journal)) continue;
     const bool backupKept = rolledBackInVain && SamePath(folder, scene.Backup());
+    keptFolder = true;
     if (!backupKept && !DeleteFailed(fault, folder)) {
       breaches.push_back("left behind: " + ToUtf8(scene.Relative(folder)));
     }
+  }
+  // ... or while the volume never answered whether one of them is there.
+  const bool lookUnanswered =
+      std::any_of(fault.Trace().begin(), fault.Trace().end(), [&](const Call& call) {
+        return call.failed && call.op == Op::FileExists &&
+               (SamePath(call.path, scene.install.addin + manifest::kReplacementSuffix) ||
+                SamePath(call.path, scene.Backup()) ||
+                SamePath(call.path, scene.install.Staging()));
+      });
+  if (test::Exists(journal) && !keptFolder && !AnyCallFailedOn(fault, journal) && !lookUnanswered) {
+    breaches.push_back("left behind: " + ToUtf8(scene.Relative(journal)));
   }
   if (scene.Outside() != scene.outside) breaches.push_back("something outside was changed");
   if (fault.CopiesOntoTakenNames() > 0) {
