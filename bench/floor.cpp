@@ -10,8 +10,12 @@
 //    memory (with their culture folders), each given its modification time;
 // 2. that tree is copied to ADDIN_FOLDER_CPY, keeping the files' times;
 // 3. the three libraries are copied from ADDIN_FOLDER into the copy;
-// 4. ADDIN_FOLDER becomes ADDIN_FOLDER_BAK, the copy becomes ADDIN_FOLDER;
-// 5. the staging folder and ADDIN_FOLDER_BAK are removed.
+// 4. every file of the copy is put on stable storage (fsync), and each of
+//    its folders and the folder that holds it, as the patch does before the
+//    swap;
+// 5. ADDIN_FOLDER becomes ADDIN_FOLDER_BAK, the copy becomes ADDIN_FOLDER,
+//    and the folder that holds them is synced again;
+// 6. the staging folder and ADDIN_FOLDER_BAK are removed.
 // Exit code 0 when all of it was done; 1 and a message naming the step
 // otherwise.
 #include <dirent.h>
@@ -98,6 +102,35 @@ bool WritePayload(const std::string& staging) {
   return true;
 }
 
+bool Sync(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return Fail("open", path);
+  const bool done = ::fsync(fd) == 0;
+  ::close(fd);
+  return done || Fail("fsync", path);
+}
+
+bool SyncFolder(const std::string& path) {
+  return Sync(path, O_RDONLY | O_DIRECTORY);
+}
+
+// Every file below path, and each folder once its entries are synced; made
+// once the whole tree is written, as the patch flushes after its copies.
+bool SyncTree(const std::string& path) {
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return Fail("opendir", path);
+  bool done = true;
+  while (const dirent* entry = ::readdir(folder)) {
+    const char* name = entry->d_name;
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+    const std::string child = path + "/" + name;
+    done = IsFolder(::dirfd(folder), *entry) ? SyncTree(child) : Sync(child, O_RDONLY);
+    if (!done) break;
+  }
+  ::closedir(folder);
+  return done && SyncFolder(path);
+}
+
 // One file's bytes and modification time, kernel to kernel.
 bool CopyFile(const std::string& from, const std::string& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
@@ -168,14 +201,18 @@ int main(int argc, char** argv) {
   const std::string staging = std::string(argv[2]) + "/" + Narrow(orv::manifest::kStagingName);
   const std::string copy = addin + Narrow(orv::manifest::kReplacementSuffix);
   const std::string backup = addin + Narrow(orv::manifest::kBackupSuffix);
+  const std::size_t slash = addin.rfind('/');
+  const std::string host = slash == std::string::npos ? "." : addin.substr(0, slash);
 
   if (!WritePayload(staging) || !CopyTree(staging, copy)) return 1;
   for (const orv::manifest::CarriedLibrary& library : orv::manifest::kLibraries) {
     const std::string name = "/" + Narrow(library.fileName);
     if (!CopyFile(addin + name, copy + name)) return 1;
   }
+  if (!SyncTree(copy) || !SyncFolder(host)) return 1;
   if (::rename(addin.c_str(), backup.c_str()) != 0) return Fail("rename", addin), 1;
   if (::rename(copy.c_str(), addin.c_str()) != 0) return Fail("rename", copy), 1;
+  if (!SyncFolder(host)) return 1;
   if (!RemoveTree(AT_FDCWD, staging.c_str()) || !RemoveTree(AT_FDCWD, backup.c_str())) return 1;
   return 0;
 }

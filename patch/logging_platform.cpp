@@ -41,6 +41,8 @@ bool Succeeded(const Result& result) {
     return result == FolderProbe::Writable;
   } else if constexpr (std::is_same_v<Result, FileProbe>) {
     return result == FileProbe::Present;
+  } else if constexpr (std::is_same_v<Result, FileCompare>) {
+    return result == FileCompare::Same;
   } else {
     static_assert(std::is_same_v<Result, RegistryRead>);
     return result == RegistryRead::Read;

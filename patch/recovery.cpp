@@ -117,7 +117,11 @@ Journal WriteJournal(const Platform& p, const RunContext& context) {
   if (!Exists(p, context.backupDir)) journal.backup = context.backupDir;
   const std::string text = JournalText(journal);
   const String path = JournalPath(context.addinDir.view());
-  if (!WriteWholeFile(p, path.c_str(), text.data(), text.size())) {
+  // On disk before the first folder it names is made beside the add-in, so
+  // that a power cut cannot leave the folders without their journal.
+  if (!WriteWholeFile(p, path.c_str(), text.data(), text.size()) ||
+      !Retry([&] { return p.FlushFile(p, path.c_str()); }) ||
+      !Retry([&] { return p.FlushFolder(p, context.hostInstallDir.c_str()); })) {
     context.log.Failure("the journal could not be written; the run goes on without it");
   }
   return journal;

@@ -49,6 +49,14 @@ std::optional<PatchOutcome> CheckEligibility(const Platform& platform, RunContex
 // Writes the 25 payload files, stamped, into a fresh staging folder.
 std::optional<PatchOutcome> StagePayload(const Platform& platform, RunContext& context);
 
+// Reads the new add-in folder back before the old one is touched: each
+// payload file byte for byte as the program carries it, each library as the
+// old add-in has it, and no other file or folder. This catches a copy gone
+// astray, a file a scanner emptied or took away, and a file changed by
+// someone else between the write and the copy. False, with a log line
+// naming the first difference, otherwise.
+bool VerifyNewFolder(const Platform& platform, const RunContext& context);
+
 // Assembles the new add-in folder beside the old one, swaps the two by
 // renames, and moves the old one back if the new one cannot take its name.
 PatchOutcome BackupAndSwap(const Platform& platform, RunContext& context);

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <vector>
+
 #include "patch/recovery.h"
 #include "patch/retry.h"
 #include "patch/stages.h"
@@ -66,6 +69,56 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
   return true;
 }
 
+bool Flush(const Platform& p, const String& path, bool folder) {
+  return Retry(
+      [&] { return folder ? p.FlushFolder(p, path.c_str()) : p.FlushFile(p, path.c_str()); });
+}
+
+// Every file of the new folder (the payload's and the libraries'), then the
+// folders that hold them, deepest first, then the host folder that holds the
+// new one: on stable storage before the old folder is moved aside. File
+// systems journal names, not data, so without this a power cut soon after
+// the swap could leave the new files at their lengths but full of zeros.
+bool FlushNewFolder(const Platform& p, const RunContext& context) {
+  std::vector<String> folders;
+  const auto flushFile = [&](int stringId) {
+    String path;
+    if (!p.LoadTableString(p, stringId, path)) return false;
+    path = JoinPath(context.replacementDir, path);
+    if (!Flush(p, path, false)) return false;
+    CutAtLastBackslash(path);
+    if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
+    return true;
+  };
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    if (!flushFile(manifest::PayloadStringId(k))) return false;
+  }
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    if (!flushFile(manifest::LibraryStringId(l))) return false;
+  }
+  // The payload's culture folders come first in its table, the new folder
+  // itself after them.
+  folders.emplace_back(context.hostInstallDir.view());
+  return std::all_of(folders.begin(), folders.end(),
+                     [&](const String& folder) { return Flush(p, folder, true); });
+}
+
+// A rename that must survive a power cut: the host folder, which holds both
+// names, is flushed after it, and that also makes the earlier rename in it
+// durable. This is why the move aside needs no flush of its own: alone it
+// would only make sure that a power cut right after it leaves no add-in
+// folder. The rename has happened when the flush is made, so a flush that
+// fails costs only durability: the run goes on as the rename decided, and
+// the log says so.
+bool DurableRename(const Platform& p, RunContext& context, const String& from, const String& to) {
+  if (!RenameFolder(p, from, to)) return false;
+  if (!Flush(p, String(context.hostInstallDir.view()), true)) {
+    context.log.Line("the host folder could not be flushed: the rename to " + LogText(to) +
+                     " may not survive a power cut");
+  }
+  return true;
+}
+
 PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
   RemoveWorkFolder(p, context.stagingDir.c_str());
   RemoveWorkFolder(p, context.replacementDir.c_str());
@@ -93,15 +146,24 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
     log.Line("the add-in's own libraries could not be carried into the new folder");
     return FailAndCleanUp(p, context);
   }
+  if (!VerifyNewFolder(p, context)) {
+    log.Line("the new add-in folder is not as it must be; the add-in is as it was");
+    return FailAndCleanUp(p, context);
+  }
+  if (!FlushNewFolder(p, context)) {
+    log.Line("the new add-in folder could not be put on stable storage");
+    return FailAndCleanUp(p, context);
+  }
+  log.Line("the new add-in folder's files and folders are on stable storage");
   if (!RenameFolder(p, addinDir, context.backupDir)) {
     log.Line("the old add-in folder could not be moved aside; it is as it was");
     return FailAndCleanUp(p, context);
   }
-  if (!RenameFolder(p, context.replacementDir, addinDir)) {
+  if (!DurableRename(p, context, context.replacementDir, addinDir)) {
     // The old folder goes back under its name, retried like every rename:
     // one passing failure must not leave the host without its add-in.
     log.Line("the new add-in folder could not take the add-in's name");
-    log.Line(RenameFolder(p, context.backupDir, addinDir)
+    log.Line(DurableRename(p, context, context.backupDir, addinDir)
                  ? "the old add-in folder is back in place"
                  : "the old add-in folder could not be moved back; it is whole under " +
                        LogText(context.backupDir));

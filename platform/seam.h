@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "platform/file_status.h"
 #include "platform/file_version.h"
@@ -42,6 +43,12 @@ enum class FolderProbe : std::uint8_t {
   Writable,
   Missing,      // missing, or not a folder
   NotWritable,  // no file can be created in it
+};
+
+enum class FileCompare : std::uint8_t {
+  Same,
+  Different,  // another length, or other bytes
+  Failed,     // could not be read to the end
 };
 
 // An operation's parameter list, the record it is called through first.

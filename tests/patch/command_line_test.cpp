@@ -174,6 +174,7 @@ TEST(Log, SaysWhatTheRunFoundDidAndEndedWith) {
            "ShellCopy ",
            "CopySingleFile ",
            "ShellRename ",
+           "the new add-in folder's files and folders are on stable storage",
            ", attempt 1: done",
            "the new add-in folder is in place",
            "outcome: Succeeded",

@@ -502,6 +502,58 @@ TEST_F(Run, RollbackThatNeverSucceedsLeavesTheOldFolderAsBackup) {
   EXPECT_FALSE(test::Exists(install.Staging()));
 }
 
+// The new folder is flushed before the old one is moved aside; a flush that
+// fails all its attempts there ends the run with nothing touched. A flush
+// after a rename that happened costs only durability: the move in stands
+// and the run succeeds, the rollback stands and the run fails as it would.
+TEST_F(Run, FlushFailuresBeforeTheSwapFailAndAfterARenameChangeNothing) {
+  // The folders flushed before the swap: each culture folder, the new
+  // folder and the host folder.
+  std::vector<String> cultures;
+  for (int k = 0; k < manifest::kSubFolderEntries; ++k) {
+    const StringView path = manifest::kPayload[k].relativePath;
+    const String culture(path.substr(0, path.find(u'\\')));
+    if (std::find(cultures.begin(), cultures.end(), culture) == cultures.end()) {
+      cultures.push_back(culture);
+    }
+  }
+  const int folderFlushes = static_cast<int>(cultures.size()) + 2;
+  const struct {
+    Op op;
+    int first;
+    int renameFailures;  // of the move in, from its first attempt
+    PatchOutcome outcome;
+    int renames;
+  } cases[] = {
+      // The journal's own flushes come first; without them the run goes on.
+      {Op::FlushFile, 1, 0, PatchOutcome::Succeeded, 2},
+      {Op::FlushFolder, 1, 0, PatchOutcome::Succeeded, 2},
+      {Op::FlushFile, 1 + 1, 0, PatchOutcome::Failed, 0},
+      {Op::FlushFile, 1 + manifest::kPayloadCount + manifest::kLibraryCount, 0,
+       PatchOutcome::Failed, 0},
+      {Op::FlushFolder, 1 + 1, 0, PatchOutcome::Failed, 0},
+      {Op::FlushFolder, 1 + folderFlushes, 0, PatchOutcome::Failed, 0},
+      {Op::FlushFolder, 1 + folderFlushes + 1, 0, PatchOutcome::Succeeded, 2},
+      {Op::FlushFolder, 1 + folderFlushes + 1, 20, PatchOutcome::Failed, 1 + 20 + 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(test::Name(c.op)) + " " + std::to_string(c.first));
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.Fail(c.op, c.first, 20);
+    if (c.renameFailures != 0) run.Fail(Op::ShellRename, 2, c.renameFailures);
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    EXPECT_EQ(run.Calls(Op::ShellRename), c.renames);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+    fresh.ExpectNoWorkFolders();
+  }
+}
+
 // A copy of the installation's host folder at a path that makes the add-in
 // folder's path exactly `length` characters long; `name` tells copies apart.
 String HostWithAddinPathOf(const Installation& install, std::size_t length, StringView name) {

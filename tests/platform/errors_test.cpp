@@ -75,6 +75,8 @@ TEST(Errors, EveryFailureLeavesItsReasonAndText) {
       {"CopySingleFile",
        [&] { return !P().CopySingleFile(P(), missing.c_str(), (dir / u"copy").c_str(), false); },
        kNotFound},
+      {"FlushFile", [&] { return !P().FlushFile(P(), missing.c_str()); }, kNotFound},
+      {"FlushFolder", [&] { return !P().FlushFolder(P(), missing.c_str()); }, kNotFound},
       {"ReadFileStatus",
        [&] {
          FileStatusRecord status;

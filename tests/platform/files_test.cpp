@@ -125,6 +125,38 @@ TEST(FileStatus, ReadOnlyFileGetsItsTimeAndStaysReadOnly) {
   EXPECT_EQ(after.attributes & 0x1u, 0x1u);  // read-only
 }
 
+// A flush changes nothing that can be seen: bytes, sizes, times, and a
+// read-only file stays read-only (the Windows backend lifts the attribute
+// for the flush).
+TEST(Flush, LeavesFilesAndFoldersAsTheyWere) {
+  TempDir dir;
+  const String file = dir / u"Pellmark.exe";
+  const String readOnly = dir / u"Brisquel.dll";
+  const String folder = dir / u"de";
+  test::WriteBytes(file, std::string(40960, 'p'));
+  test::WriteBytes(readOnly, "a kept library");
+  test::MakeFolders(folder);
+  test::WriteBytes(folder + u"\\Pellmark35.resources.dll", "de");
+  test::SetModificationTime(file, 1463756614);
+  std::filesystem::permissions(test::FsPath(readOnly),
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  const std::string before = test::DescribeTree(dir.path());
+
+  for (const String& path : {file, readOnly}) {
+    EXPECT_TRUE(P().FlushFile(P(), path.c_str())) << ToUtf8(path);
+  }
+  for (const String& path : {folder, dir.path()}) {
+    EXPECT_TRUE(P().FlushFolder(P(), path.c_str())) << ToUtf8(path);
+  }
+  EXPECT_EQ(test::DescribeTree(dir.path()), before);
+  FileStatusRecord status;
+  ASSERT_TRUE(P().ReadFileStatus(P(), readOnly.c_str(), status));
+  EXPECT_EQ(status.attributes & 0x1u, 0x1u);  // read-only
+}
+
 TEST(FileStatus, MissingFileFails) {
   TempDir dir;
   FileStatusRecord status;

@@ -1,7 +1,9 @@
 // Ends the program abruptly just before each call of a clean run, checks
 // that the old add-in's data survived (under its own name or "_BAK") unless
 // the new add-in was already in place, then runs the program again on what
-// was left, twice, and records what happened.
+// was left, twice, and records what happened. Each point is also cut as by
+// a power cut, which loses the data of every file not yet flushed: once the
+// new add-in is in place, every file of it must still hold its bytes.
 //
 //   crash_points                 run every crash point and check
 //   crash_points --write FILE    also write the table (docs/crash-points.md)
@@ -24,6 +26,7 @@ struct Row {
   int index = 0;
   std::string call;
   std::string left;
+  std::string powerCut;  // what a power cut there left, when it differs
   std::string next;
   std::string afterNext;
   bool recovers = false;
@@ -70,13 +73,15 @@ std::string RunAgain(const Scene& scene, std::string& left) {
   return result.outcome ? Name(*result.outcome) : "no single notice";
 }
 
-// Crashes a child before call index; empty when that went as planned.
-std::string CrashBefore(int index) {
+// Crashes a child before call index, as a power cut when powerLoss; empty
+// when that went as planned.
+std::string CrashBefore(int index, bool powerLoss) {
   std::fflush(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
     FaultPlatform fault(SystemPlatform());
     fault.CrashBefore(index);
+    fault.SetPowerLoss(powerLoss);
     RunProgram(fault);
     std::_Exit(0);
   }
@@ -86,6 +91,65 @@ std::string CrashBefore(int index) {
     return "the child did not stop at the crash point";
   }
   return "";
+}
+
+bool OldDataLost(const Scene& scene) {
+  const std::string addin = scene.Classify(scene.install.addin);
+  return addin != "old" && addin != "new" && scene.Classify(scene.Backup()) != "old";
+}
+
+// The files of the add-in folder that do not hold what the new add-in must:
+// the payload's bytes, and the old add-in's libraries as they were.
+std::vector<std::string> LostData(const Scene& scene, const std::vector<std::string>& libraries) {
+  const Platform& p = SystemPlatform();
+  std::vector<std::string> lost;
+  const auto check = [&](const char16_t* name, const std::string& expected) {
+    const std::string bytes = ReadBytes(JoinPath(scene.install.addin, name));
+    if (bytes == expected) return;
+    const bool zeros = bytes.find_first_not_of('\0') == std::string::npos;
+    lost.push_back(ToUtf8(name) + " (" + std::to_string(bytes.size()) + " bytes" +
+                   (zeros ? ", all zeros" : "") + ")");
+  };
+  for (int k = 0; k < manifest::kPayloadCount; ++k) {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    p.FindPayload(p, manifest::PayloadResourceId(k), data, size);
+    check(manifest::kPayload[k].relativePath,
+          std::string(reinterpret_cast<const char*>(data), size));
+  }
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    check(manifest::kLibraries[l].fileName, libraries[l]);
+  }
+  return lost;
+}
+
+// The crash before call index as a power cut, on an installation of its
+// own: what it left, and its breaches. From a point after the swap the run
+// goes on to say "Install Succeeded.", so there every file of the add-in
+// folder must hold its bytes.
+std::string PowerCut(const Baseline& base, int index, std::vector<std::string>& breaches,
+                     int& losses) {
+  Scene cut;
+  std::vector<std::string> libraries;
+  for (int l = 0; l < manifest::kLibraryCount; ++l) {
+    libraries.push_back(ReadBytes(cut.install.Library(l)));
+  }
+  if (const std::string problem = CrashBefore(index, true); !problem.empty()) {
+    breaches.push_back(std::to_string(index) + " (power cut): " + problem);
+    return problem;
+  }
+  const std::string left = cut.Describe();
+  if (OldDataLost(cut)) {
+    breaches.push_back(std::to_string(index) + ": a power cut lost the old add-in: " + left);
+  }
+  if (base.StageOf(index) == Stage::AfterSwap) {
+    for (const std::string& file : LostData(cut, libraries)) {
+      ++losses;
+      breaches.push_back(std::to_string(index) + ": after a power cut the add-in's " + file +
+                         " does not hold its bytes");
+    }
+  }
+  return left;
 }
 
 std::string Table(const std::vector<Row>& rows) {
@@ -100,7 +164,10 @@ std::string Table(const std::vector<Row>& rows) {
          "`old`: the old add-in exactly as it was; `new`: the patched add-in complete;\n"
          "`payload`: the 25 new files without the carried-over libraries; `partial`: part of\n"
          "a tree; `absent`: no such folder. Paths are below the demonstration installation\n"
-         "(`Program Files/Orvanto` holds the add-in, `tmp` is the temporary folder).\n\n";
+         "(`Program Files/Orvanto` holds the add-in, `tmp` is the temporary folder).\n"
+         "`after a power cut`: what the same crash left when it also lost the data of every\n"
+         "file not yet flushed to disk (the file keeps its name and length, its bytes read\n"
+         "as zeros); `same` where that is what the crash alone left.\n\n";
   std::vector<int> stuck;
   std::vector<int> litter;
   std::string repaired;
@@ -128,11 +195,12 @@ std::string Table(const std::vector<Row>& rows) {
            "run stays behind (last column but one):\nno run reuses or removes a work folder "
            "that it did not make itself. The add-in\nitself is whole.\n\n";
   }
-  out << "| # | crash just before | left on disk | next run | left after it | "
-         "run after that |\n|---|---|---|---|---|---|\n";
+  out << "| # | crash just before | left on disk | after a power cut | next run | left after it | "
+         "run after that |\n|---|---|---|---|---|---|---|\n";
   for (const Row& row : rows) {
-    out << "| " << row.index << " | " << row.call << " | " << row.left << " | " << row.next << " | "
-        << row.afterNext << " | " << (row.recovers ? "new add-in" : "**no add-in**") << " |\n";
+    out << "| " << row.index << " | " << row.call << " | " << row.left << " | " << row.powerCut
+        << " | " << row.next << " | " << row.afterNext << " | "
+        << (row.recovers ? "new add-in" : "**no add-in**") << " |\n";
   }
   return out.str();
 }
@@ -152,20 +220,23 @@ int Main(int argc, char** argv) {
   const Baseline& base = TheBaseline();
   std::vector<Row> rows;
   std::vector<std::string> breaches;
+  int powerCutLosses = 0;
   for (int index = 0; index < static_cast<int>(base.trace.size()); ++index) {
+    // Each installation points the environment at itself: one at a time.
+    const std::string cutLeft = PowerCut(base, index, breaches, powerCutLosses);
     Scene scene;
     Row row;
     row.index = index;
     row.call = ShowCall(base, base.trace[index]);
-    if (const std::string problem = CrashBefore(index); !problem.empty()) {
+    if (const std::string problem = CrashBefore(index, false); !problem.empty()) {
       breaches.push_back(std::to_string(index) + ": " + problem);
       continue;
     }
     row.left = scene.Describe();
-    const std::string addin = scene.Classify(scene.install.addin);
-    if (addin != "old" && addin != "new" && scene.Classify(scene.Backup()) != "old") {
+    if (OldDataLost(scene)) {
       breaches.push_back(std::to_string(index) + ": the old add-in is lost: " + row.left);
     }
+    row.powerCut = cutLeft == row.left ? "same" : cutLeft;
     row.next = RunAgain(scene, row.afterNext);
     // A run that leaves the new add-in in place is final; otherwise see
     // whether the run after it does better.
@@ -199,8 +270,10 @@ int Main(int argc, char** argv) {
   int stuck = 0;
   for (const Row& row : rows) stuck += row.recovers ? 0 : 1;
   for (const std::string& breach : breaches) std::fprintf(stderr, "%s\n", breach.c_str());
-  std::printf("crash points: %zu points, %d not recovered by a later run, %zu violations\n",
-              base.trace.size(), stuck, breaches.size());
+  std::printf(
+      "crash points: %zu points, %d not recovered by a later run, %d files whose data a power cut "
+      "lost after the swap, %zu violations\n",
+      base.trace.size(), stuck, powerCutLosses, breaches.size());
   return breaches.empty() && !stale ? 0 : 1;
 }
 

@@ -4,6 +4,8 @@
 // be whole, the outcome one that a fault at that point may end in, and no
 // work folder may be left unless removing it was among the failed calls.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -201,6 +203,55 @@ TEST(FaultLayer, InjectedFailuresCarryTheirReason) {
   EXPECT_EQ(p.DescribeError(p, test::InjectedError(Op::RemoveFile)), u"Device or resource busy");
   EXPECT_EQ(p.DescribeError(p, test::InjectedError(Op::WriteToFile)), u"No space left on device");
   EXPECT_EQ(p.DescribeError(p, test::InjectedError(Op::MakeFolder)), u"Permission denied");
+}
+
+// A power cut loses the bytes of every file written through the layer and
+// not flushed since, wherever a rename has taken it; nothing else.
+TEST(FaultLayer, PowerCutLosesWhatWasNotFlushed) {
+  test::TempDir dir;
+  test::WriteBytes(dir / u"source.dll", "a library");
+  test::MakeFolders(dir / u"tree\\de");
+  test::WriteBytes(dir / u"tree\\de\\a.dll", "copied, then flushed");
+  test::WriteBytes(dir / u"tree\\b.dll", "copied, never flushed");
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    FaultPlatform fault(SystemPlatform());
+    fault.SetPowerLoss(true);
+    const Platform& p = fault.platform();
+    for (const char16_t* name : {u"flushed.exe", u"written.exe"}) {
+      FileStream* stream = p.OpenFileForWrite(p, (dir / name).c_str());
+      p.WriteToFile(p, stream, "payload", 7);
+      p.CloseFile(p, stream);
+    }
+    p.FlushFile(p, (dir / u"flushed.exe").c_str());
+    p.CopySingleFile(p, (dir / u"source.dll").c_str(), (dir / u"copy.dll").c_str(), false);
+    p.ShellCopy(p, (dir / u"tree").c_str(), (dir / u"new").c_str());
+    p.ShellRename(p, (dir / u"new").c_str(), (dir / u"moved").c_str());
+    p.FlushFile(p, (dir / u"moved\\de\\a.dll").c_str());
+    fault.CrashBefore(static_cast<int>(fault.Trace().size()));
+    p.FolderExists(p, dir.path().c_str());
+    std::_Exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), FaultPlatform::kCrashExitCode);
+  const struct {
+    const char16_t* name;
+    std::string bytes;
+  } expected[] = {
+      {u"flushed.exe", "payload"},
+      {u"written.exe", std::string(7, '\0')},
+      {u"copy.dll", std::string(9, '\0')},
+      {u"moved\\de\\a.dll", "copied, then flushed"},
+      {u"moved\\b.dll", std::string(21, '\0')},
+      {u"tree\\b.dll", "copied, never flushed"},  // the source was never written
+      {u"source.dll", "a library"},
+  };
+  for (const auto& e : expected) {
+    EXPECT_EQ(test::ReadBytes(dir / e.name), e.bytes) << ToUtf8(e.name);
+  }
 }
 
 }  // namespace

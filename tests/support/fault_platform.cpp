@@ -65,6 +65,7 @@ Reason ReasonFor(Op op) {
     case Op::OpenFileForWrite:
     case Op::RemoveFile:
     case Op::CopySingleFile:
+    case Op::FlushFile:
       return Reason::SharingViolation;
     case Op::ShellCopy:
     case Op::WriteToFile:
@@ -183,10 +184,20 @@ Result Failed(FaultPlatform& f, Args&&... args) {
       return FileProbe::Unanswered;
     } else if constexpr (std::is_same_v<Result, RegistryRead>) {
       return RegistryRead::Failed;
+    } else if constexpr (std::is_same_v<Result, FileCompare>) {
+      return FileCompare::Failed;
     } else {
       return Result{};  // false, null, or no time stamp
     }
   }
+}
+
+// The calls that write, flush, move or remove file data a power cut may
+// lose.
+constexpr bool TouchesData(Op op) {
+  return op == Op::WriteToFile || op == Op::CopySingleFile || op == Op::ShellCopy ||
+         op == Op::FlushFile || op == Op::ShellRename || op == Op::ShellDelete ||
+         op == Op::RemoveFile;
 }
 
 template <typename Function>
@@ -209,9 +220,14 @@ struct Forward<Result (*)(const Platform&, Args...)> {
     if constexpr (op == Op::ShellCopy) {
       if (paths.second != nullptr && Exists(paths.second)) f.NoteCopyOntoTakenName();
     }
-    if (f.Enter(op, paths.first, paths.second)) {
-      return Failed<op, member, Result>(f, std::forward<Args>(args)...);
+    const bool fails = f.Enter(op, paths.first, paths.second);
+    if constexpr (TouchesData(op)) {
+      const bool done = fails ? Failed<op, member, Result>(f, std::forward<Args>(args)...)
+                              : Pass<op, member>(f, std::forward<Args>(args)...);
+      f.NoteData(op, paths.first, paths.second, done);
+      return done;
     }
+    if (fails) return Failed<op, member, Result>(f, std::forward<Args>(args)...);
     if constexpr (op == Op::ProbeFolderWritable) {
       const FolderProbe probe = Pass<op, member>(f, std::forward<Args>(args)...);
       const auto& [folder, probeFile] = std::tie(args...);
@@ -252,9 +268,77 @@ int FaultPlatform::Calls(Op op) const {
   return it == calls_.end() ? 0 : it->second;
 }
 
+namespace {
+
+bool Under(const std::filesystem::path& path, const std::filesystem::path& folder) {
+  return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
+         folder.end();
+}
+
+}  // namespace
+
+void FaultPlatform::NoteData(Op op, const char16_t* path, const char16_t* to, bool done) {
+  namespace fs = std::filesystem;
+  if (!powerLoss_ || path == nullptr) return;
+  const fs::path first = FsPath(path).lexically_normal();
+  const fs::path second = to != nullptr ? FsPath(to).lexically_normal() : fs::path();
+  std::error_code ec;
+  switch (op) {
+    case Op::WriteToFile:
+      // A failed write lands part of its bytes all the same.
+      unflushed_.insert(first);
+      break;
+    case Op::CopySingleFile:
+      if (fs::is_regular_file(fs::symlink_status(second, ec))) unflushed_.insert(second);
+      break;
+    case Op::ShellCopy:
+      // Whatever of the new tree is there, done or not.
+      for (fs::recursive_directory_iterator it(second, ec), end; !ec && it != end;
+           it.increment(ec)) {
+        if (it->is_regular_file(ec) && !it->is_symlink(ec)) {
+          unflushed_.insert(it->path().lexically_normal());
+        }
+      }
+      break;
+    case Op::FlushFile:
+      if (done) unflushed_.erase(first);
+      break;
+    case Op::ShellRename: {
+      if (!done) break;
+      std::set<fs::path> moved;
+      for (const fs::path& file : unflushed_) {
+        moved.insert(Under(file, first) ? second / file.lexically_relative(first) : file);
+      }
+      unflushed_ = std::move(moved);
+      break;
+    }
+    default:  // a removal
+      if (done) std::erase_if(unflushed_, [&](const fs::path& file) { return Under(file, first); });
+      break;
+  }
+}
+
+void FaultPlatform::LoseUnflushedData() const {
+  namespace fs = std::filesystem;
+  for (const fs::path& file : unflushed_) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(file, ec))) continue;
+    const auto size = fs::file_size(file, ec);
+    const auto time = fs::last_write_time(file, ec);
+    if (ec) continue;
+    // Cut to nothing and grown again: the length stays, every byte reads 0.
+    fs::resize_file(file, 0, ec);
+    fs::resize_file(file, size, ec);
+    fs::last_write_time(file, time, ec);
+  }
+}
+
 bool FaultPlatform::Enter(Op op, const char16_t* path, const char16_t* to) {
   const int index = static_cast<int>(trace_.size());
-  if (index == crashBefore_) std::_Exit(kCrashExitCode);
+  if (index == crashBefore_) {
+    if (powerLoss_) LoseUnflushedData();
+    std::_Exit(kCrashExitCode);
+  }
   const int call = ++calls_[op];
   Call& record = trace_.emplace_back(Call{op, path != nullptr ? path : u"", false});
   if (to != nullptr) record.path.append(u" -> ").append(to);
