@@ -1,4 +1,5 @@
 #include "patch/recovery.h"
+#include "patch/retry.h"
 #include "patch/stages.h"
 
 #include <string>
@@ -39,6 +40,18 @@ bool DiscoverHost(const Platform& p, PathBuffer& hostDir, RunLog& log) {
     hostDir.Clear();
     log.Line("the host's App Paths value is too long to be a folder: the host is not installed");
     return false;
+  }
+  // An expandable value names its folder through environment variables
+  // (%ProgramFiles%\Orvanto); as read, it names no folder at all.
+  if (request.type == kRegExpandSz) {
+    PathBuffer expanded;
+    if (!p.ExpandEnvironmentText(p, hostDir.c_str(), expanded)) {
+      log.Line("the host's App Paths value " + LogText(hostDir.view()) +
+               " does not fit a 260-character path once expanded: the host is not installed");
+      hostDir.Clear();
+      return false;
+    }
+    hostDir = expanded;
   }
   log.Line("host folder from App Paths: " + LogText(hostDir.view()));
   if (!p.FolderExists(p, hostDir.c_str())) {
@@ -103,9 +116,16 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
       return PatchOutcome::Failed;
     }
     const std::string file = "add-in file " + LogText(relativePath);
-    if (!p.FileExists(p, scanPath.c_str())) {
-      context.log.Line(file + " is missing: the patch is needed");
-      return std::nullopt;
+    switch (p.FileExists(p, scanPath.c_str())) {
+      case FileProbe::Present:
+        break;
+      case FileProbe::Absent:
+        context.log.Line(file + " is missing: the patch is needed");
+        return std::nullopt;
+      case FileProbe::Unanswered:
+        // No answer is not "missing": the volume may be gone as well.
+        context.log.Line(file + ": whether it exists cannot be told");
+        return PatchOutcome::Failed;
     }
     FileVersion4 installed;
     if (!p.ReadFileVersion(p, scanPath.c_str(), installed)) {
@@ -126,6 +146,17 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
 
 }  // namespace
 
+void RemoveProbeFile(const Platform& p, RunContext& context) {
+  if (context.probeFile.view().empty()) return;
+  const char16_t* probe = context.probeFile.c_str();
+  if (Retry(
+          [&] { return p.RemoveFile(p, probe) || p.FileExists(p, probe) == FileProbe::Absent; })) {
+    context.probeFile.Clear();
+  } else {
+    context.log.Line("the probe file could not be removed: " + LogText(context.probeFile.view()));
+  }
+}
+
 std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& context) {
   RunLog& log = context.log;
   // A machine without the host does not need the patch: that is no error.
@@ -145,9 +176,10 @@ std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& cont
     return PatchOutcome::Failed;
   }
   log.Line("add-in folder: " + LogText(context.addinDir.view()));
-  switch (p.ProbeFolderWritable(p, context.addinDir.c_str())) {
+  switch (p.ProbeFolderWritable(p, context.addinDir.c_str(), context.probeFile)) {
     case FolderProbe::Writable:
       log.Line("the add-in folder is writable");
+      RemoveProbeFile(p, context);
       break;
     case FolderProbe::Missing:
       log.Line("the add-in folder is missing or not a folder");

@@ -39,11 +39,24 @@ bool Succeeded(const Result& result) {
     return result.has_value();
   } else if constexpr (std::is_same_v<Result, FolderProbe>) {
     return result == FolderProbe::Writable;
+  } else if constexpr (std::is_same_v<Result, FileProbe>) {
+    return result == FileProbe::Present;
   } else if constexpr (std::is_same_v<Result, FileCompare>) {
     return result == FileCompare::Same;
   } else {
     static_assert(std::is_same_v<Result, RegistryRead>);
     return result == RegistryRead::Read;
+  }
+}
+
+// A look that answered "no" rather than failed: a folder that is not
+// there, a file the system says is absent.
+template <typename Result>
+bool SaysNo(SeamOp op, const Result& result) {
+  if constexpr (std::is_same_v<Result, FileProbe>) {
+    return result == FileProbe::Absent;
+  } else {
+    return op == SeamOp::FolderExists;
   }
 }
 
@@ -68,7 +81,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
         }
       };
       (take(args), ...);
-      layer.Report(op, paths[0], paths[1], Succeeded(result));
+      layer.Report(op, paths[0], paths[1], Succeeded(result), SaysNo(op, result));
       return result;
     }
   }
@@ -81,7 +94,8 @@ LoggingPlatform::LoggingPlatform(const Platform& inner, RunLog& log) : SeamLayer
   FillLayerRecord<Forward>(record_);
 }
 
-void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded) {
+void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded,
+                             bool saysNo) {
   String paths = path != nullptr ? String(path) : String();
   if (to != nullptr) paths.append(u" -> ").append(to);
   attempt_ = (op == lastOp_ && paths == lastPaths_) ? attempt_ + 1 : 1;
@@ -93,7 +107,7 @@ void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to
   if (IsChange(op) || attempt_ > 1) line += ", attempt " + std::to_string(attempt_);
   if (succeeded) {
     log_.Line(line + ": done");
-  } else if (op == SeamOp::FileExists || op == SeamOp::FolderExists) {
+  } else if (saysNo) {
     // An answer, not a failure: the reason says why the name counts as free.
     log_.Failure(line + ": no");
   } else {

@@ -19,8 +19,9 @@ class LoggingPlatform : public SeamLayer {
 
   const Platform& platform() const { return record_; }
 
-  // Writes what the call of op with these paths came to.
-  void Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded);
+  // Writes what the call of op with these paths came to; saysNo when a look
+  // answered "no" rather than failed.
+  void Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded, bool saysNo);
 
  private:
   RunLog& log_;

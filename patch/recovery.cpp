@@ -46,8 +46,10 @@ bool IsCopyName(StringView name, StringView addinDir) {
   return number.empty() || (number.size() == 4 && IsDigits(number));
 }
 
+// A name the volume could not tell about counts as there: nothing is
+// journaled for removal, or taken for gone, on no answer.
 bool Exists(const Platform& p, const String& path) {
-  return p.FolderExists(p, path.c_str()) || p.FileExists(p, path.c_str());
+  return p.FolderExists(p, path.c_str()) || p.FileExists(p, path.c_str()) != FileProbe::Absent;
 }
 
 }  // namespace
@@ -125,17 +127,33 @@ Journal WriteJournal(const Platform& p, const RunContext& context) {
   return journal;
 }
 
+// Whether a folder the journal names is still there. A look the volume does
+// not answer is made again; one that never answers counts as there, and the
+// journal is kept for the next run to look again.
+bool StillThere(const Platform& p, const String& folder) {
+  bool there = true;
+  Retry([&] {
+    if (p.FolderExists(p, folder.c_str())) return true;
+    const FileProbe file = p.FileExists(p, folder.c_str());
+    there = file != FileProbe::Absent;
+    return file != FileProbe::Unanswered;
+  });
+  return there;
+}
+
 void EndJournal(const Platform& p, const RunContext& context, const Journal& journal) {
   for (const JournalKey& key : kJournalKeys) {
     const String& folder = journal.*key.field;
     // Kept for the next run, which removes what is still there.
-    if (!folder.empty() && Exists(p, folder)) {
+    if (!folder.empty() && StillThere(p, folder)) {
       context.log.Line("the journal is kept: " + LogText(folder) + " is still there");
       return;
     }
   }
   const String path = JournalPath(context.addinDir.view());
-  Retry([&] { return p.RemoveFile(p, path.c_str()) || !p.FileExists(p, path.c_str()); });
+  Retry([&] {
+    return p.RemoveFile(p, path.c_str()) || p.FileExists(p, path.c_str()) == FileProbe::Absent;
+  });
 }
 
 void RecoverInterruptedRun(const Platform& p, RunContext& context) {
@@ -151,7 +169,7 @@ void RecoverInterruptedRun(const Platform& p, RunContext& context) {
   }
 
   const String path = JournalPath(addinDir);
-  if (!p.FileExists(p, path.c_str())) return;
+  if (p.FileExists(p, path.c_str()) == FileProbe::Absent) return;
   std::string text;
   std::optional<Journal> journal;
   if (p.ReadSmallFile(p, path.c_str(), text, kJournalLimit)) journal = ParseJournal(text);

@@ -8,10 +8,18 @@ namespace orv {
 
 namespace {
 
-PatchOutcome RunStages(const Platform& p, RunContext& context) {
+PatchOutcome RunStagesInTurn(const Platform& p, RunContext& context) {
   if (auto ended = CheckEligibility(p, context)) return *ended;
   if (auto failed = StagePayload(p, context)) return *failed;
   return BackupAndSwap(p, context);
+}
+
+PatchOutcome RunStages(const Platform& p, RunContext& context) {
+  const PatchOutcome outcome = RunStagesInTurn(p, context);
+  // After a success the probe file went aside with the old folder, and its
+  // path is the new folder's: nothing of ours there to remove.
+  if (outcome != PatchOutcome::Succeeded) RemoveProbeFile(p, context);
+  return outcome;
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ struct RunContext {
   PathBuffer hostInstallDir;
   // The add-in folder: the host folder followed by "\Pellmark".
   PathBuffer addinDir;
+  // The writable check's probe file while it is still in the add-in folder;
+  // empty once it is gone.
+  PathBuffer probeFile;
   std::array<std::int64_t, manifest::kPayloadCount> timeStamps{};
   // The temporary folder, as the platform gives it, ending in a separator.
   PathBuffer tempDir;

@@ -36,6 +36,11 @@ bool WriteWholeFile(const Platform& platform, const char16_t* target, const void
 // nothing more.
 void RemoveWorkFolder(const Platform& platform, const char16_t* folder);
 
+// Removes the probe file the writable check could not remove, retried; the
+// run's clean-up calls it again while the add-in folder is the old one, so
+// that a failed or unneeded run leaves that folder as it was.
+void RemoveProbeFile(const Platform& platform, RunContext& context);
+
 // Finds the host, checks its version and the add-in folder, builds the time
 // stamps and looks for an installed add-in file that is missing or older
 // than the payload.

@@ -9,28 +9,51 @@ namespace orv {
 
 namespace {
 
-// A name is free only when nothing bears it: a file of that name is not
-// ours to copy onto, nor to remove after a failed copy.
-bool NameIsFree(const Platform& p, const String& name) {
-  return !p.FolderExists(p, name.c_str()) && !p.FileExists(p, name.c_str());
+// Absent when nothing bears the name: a file of that name is not ours to
+// copy onto, nor to remove after a failed copy. Unanswered when the volume
+// could not tell.
+FileProbe LookAtName(const Platform& p, const String& name) {
+  if (p.FolderExists(p, name.c_str())) return FileProbe::Present;
+  return p.FileExists(p, name.c_str());
 }
 
-// The first free name of the plain and the numbered copy names; none when
-// all are taken, or when a volume that answers every check with an error
-// makes them look taken: the run then fails instead of looking for ever.
-std::optional<String> PickReplacementDir(const Platform& p, StringView addinDir) {
-  String candidate = Concat(addinDir, manifest::kReplacementSuffix);
-  for (std::int64_t n = 0; !NameIsFree(p, candidate); ++n) {
-    if (n > manifest::kLastReplacementNumber) return std::nullopt;
-    candidate = ConcatNumbered(addinDir, manifest::kReplacementSuffix, n);
+// The first free name of the plain and the numbered copy names, in picked:
+// Absent. Present when every name up to the last numbered one is taken (a
+// search that could otherwise go on for ever); Unanswered, with picked the
+// name in question, when the volume could not tell whether it is free: a
+// name that may be taken is never copied onto.
+FileProbe PickReplacementDir(const Platform& p, StringView addinDir, String& picked) {
+  picked = Concat(addinDir, manifest::kReplacementSuffix);
+  for (std::int64_t n = 0;; ++n) {
+    const FileProbe name = LookAtName(p, picked);
+    if (name != FileProbe::Present || n > manifest::kLastReplacementNumber) return name;
+    picked = ConcatNumbered(addinDir, manifest::kReplacementSuffix, n);
   }
-  return candidate;
 }
 
+// Removes what a failed copy left under the name, retried; true once
+// nothing bears it.
+bool ClearCopyName(const Platform& p, const String& name) {
+  return Retry([&] {
+    p.ShellDelete(p, name.c_str());  // fails when nothing was left: the look decides
+    return LookAtName(p, name) == FileProbe::Absent;
+  });
+}
+
+// Every attempt copies onto a free name: a shell copy onto a name that is
+// taken copies into what is there and may report success, and the swap
+// would then put an add-in without its files in place. The name was free
+// when it was picked; after a failed attempt, what that attempt left (a
+// scanner may hold one of its files) must be gone before the next one, or
+// that attempt fails without copying.
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
-  return Retry(
-      [&] { return p.ShellCopy(p, context.stagingDir.c_str(), context.replacementDir.c_str()); },
-      [&] { p.ShellDelete(p, context.replacementDir.c_str()); });
+  const String& target = context.replacementDir;
+  bool attempted = false;
+  return Retry([&] {
+    if (attempted && !ClearCopyName(p, target)) return false;
+    attempted = true;
+    return p.ShellCopy(p, context.stagingDir.c_str(), target.c_str());
+  });
 }
 
 bool CarryOverLibraries(const Platform& p, const RunContext& context) {
@@ -102,6 +125,14 @@ PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
   return PatchOutcome::Failed;
 }
 
+// Before anything is made beside the add-in folder: only the staging folder
+// goes.
+PatchOutcome FailBeforeCopy(const Platform& p, RunContext& context, const std::string& why) {
+  context.log.Line(why);
+  RemoveWorkFolder(p, context.stagingDir.c_str());
+  return PatchOutcome::Failed;
+}
+
 // The new folder made beside the old one and swapped in; the outcome once
 // the run's own folders are cleaned up.
 PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
@@ -149,15 +180,17 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
 PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   const String addinDir(context.addinDir.view());
   RunLog& log = context.log;
-  const std::optional<String> replacementDir = PickReplacementDir(p, addinDir);
-  if (!replacementDir) {
-    log.Line("no free name for the new add-in folder up to " +
-             LogText(ConcatNumbered(addinDir, manifest::kReplacementSuffix,
-                                    manifest::kLastReplacementNumber)));
-    RemoveWorkFolder(p, context.stagingDir.c_str());
-    return PatchOutcome::Failed;
+  String picked;
+  switch (PickReplacementDir(p, addinDir, picked)) {
+    case FileProbe::Absent:
+      break;
+    case FileProbe::Present:
+      return FailBeforeCopy(p, context,
+                            "no free name for the new add-in folder up to " + LogText(picked));
+    case FileProbe::Unanswered:
+      return FailBeforeCopy(p, context, "whether " + LogText(picked) + " is free cannot be told");
   }
-  context.replacementDir = *replacementDir;
+  context.replacementDir = picked;
   context.backupDir = Concat(addinDir, manifest::kBackupSuffix);
   // A new folder whose files' paths would not fit is refused before the
   // add-in folder is touched: the shell passes over such a file and may
@@ -166,10 +199,9 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   // longer, well inside the shell's 258 characters, so neither rename can
   // fail for the length of a name.
   if (!AddinFilesFit(context.replacementDir)) {
-    log.Line("the new folder's files would not fit a 260-character path: " +
-             LogText(context.replacementDir));
-    RemoveWorkFolder(p, context.stagingDir.c_str());
-    return PatchOutcome::Failed;
+    return FailBeforeCopy(p, context,
+                          "the new folder's files would not fit a 260-character path: " +
+                              LogText(context.replacementDir));
   }
   log.Line("new add-in folder: " + LogText(context.replacementDir) +
            "; the old one goes aside as " + LogText(context.backupDir));

@@ -7,6 +7,8 @@
 namespace orv {
 
 inline constexpr std::uint32_t kRegSz = 1;
+// A string naming environment variables (%NAME%) to be expanded before use.
+inline constexpr std::uint32_t kRegExpandSz = 2;
 
 // What the caller asks of one value and where the answer goes. The caller
 // owns the record and the buffer.

@@ -32,6 +32,13 @@ enum class MessageIcon : std::uint32_t {
   Warning = 0x30,      // MB_ICONWARNING
 };
 
+// What a look for a file's name found.
+enum class FileProbe : std::uint8_t {
+  Present,     // a file or folder bears the name, whether or not it can be opened
+  Absent,      // the system says there is none
+  Unanswered,  // the system could not tell (device not ready, network gone, I/O error)
+};
+
 enum class FolderProbe : std::uint8_t {
   Writable,
   Missing,      // missing, or not a folder

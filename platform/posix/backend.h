@@ -29,6 +29,11 @@ bool IsEmbeddedPayload(const void* data, std::size_t size);
 // alone, so the process does not grow by their size.
 int OpenMappedFile(const void* data, std::size_t size, off_t& offset);
 
+// What a failed look at a name (lstat) with this error says about it: only
+// "no such file or path" is an answer; any other error (EIO, EACCES on the
+// way there) leaves it untold.
+FileProbe FileProbeFromError(int error);
+
 // Records errno (or the given error) as the reason of a failure; false, so
 // that a failing operation can return it.
 inline bool Fail(int error = errno) {

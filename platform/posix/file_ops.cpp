@@ -74,22 +74,38 @@ bool UsableShellPaths(const char16_t* from, const char16_t* to) {
 
 }  // namespace
 
-bool FileExists(const Platform&, const char16_t* path) {
+FileProbe FileProbeFromError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:  // no name that long can exist
+      return FileProbe::Absent;
+    default:
+      return FileProbe::Unanswered;
+  }
+}
+
+FileProbe FileExists(const Platform&, const char16_t* path) {
   const std::string native = NativePath(path);
   // Non-blocking, so that a FIFO of that name cannot stall the probe.
   const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd >= 0) {
     ::close(fd);
-    return true;
+    return FileProbe::Present;
+  }
+  const int openError = errno;
+  // The name's own entry decides: a file that exists but cannot be opened is
+  // present, and so is a link whose target is gone: its name is taken all
+  // the same, and nothing may be copied onto it or remove it as if it were
+  // free.
+  struct stat st;
+  if (LinkStat(native, st)) {
+    Fail(openError);
+    return FileProbe::Present;
   }
   const int error = errno;
   Fail(error);
-  // Only "no such file" and "no such path" mean absent; a file that exists
-  // but cannot be opened is present, and so is a link whose target is gone:
-  // its name is taken all the same, and nothing may be copied onto it or
-  // remove it as if it were free.
-  if (error == ENOENT) return Exists(native);
-  return error != ENOTDIR && error != ENAMETOOLONG;
+  return FileProbeFromError(error);
 }
 
 bool FolderExists(const Platform&, const char16_t* path) {
@@ -101,7 +117,8 @@ bool FolderExists(const Platform&, const char16_t* path) {
   return ::access(native.c_str(), X_OK) == 0 || Fail();
 }
 
-FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
+FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path, PathBuffer& probeFile) {
+  probeFile.Clear();
   const auto answer = [](FolderProbe probe, int error) {
     Fail(error);
     return probe;
@@ -128,7 +145,10 @@ FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
         ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd >= 0) {
       ::close(fd);
-      ::unlink(probe.c_str());
+      if (::unlink(probe.c_str()) != 0) {
+        Fail();
+        probeFile.Assign(FromUtf8(probe));  // it fits: the folder was checked above
+      }
       return FolderProbe::Writable;
     }
     if (errno != EEXIST) return answer(FolderProbe::NotWritable, errno);

@@ -19,6 +19,12 @@ inline wchar_t* Wide(char16_t* text) {
   return reinterpret_cast<wchar_t*>(text);
 }
 
+// What CreateFileW's error says about the name it was to open: not found
+// is absent; sharing, access and pending-delete errors mean a file is
+// there; any other (device not ready, network name gone, I/O error) is no
+// answer.
+FileProbe FileProbeFromError(DWORD error);
+
 // Records a Windows error code (by default the calling thread's last error)
 // as the reason of a failure; false, so that a failing operation can return
 // it.

@@ -39,26 +39,33 @@ bool ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
 
 }  // namespace
 
-bool FileExists(const Platform&, const char16_t* path) {
+FileProbe FileProbeFromError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FileProbe::Absent;
+    // The name is there, but this open may not have it: a folder, a file
+    // held without sharing or denied to us, or one about to be deleted.
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_DELETE_PENDING:
+      return FileProbe::Present;
+    default:
+      return FileProbe::Unanswered;
+  }
+}
+
+FileProbe FileExists(const Platform&, const char16_t* path) {
   const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
-    return true;
+    return FileProbe::Present;
   }
-  // Only these mean "not there"; a file we may not open (shared, denied, a
-  // folder) still exists.
   const DWORD error = GetLastError();
   Fail(error);
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_NETNAME_DELETED:
-    case ERROR_NETWORK_ACCESS_DENIED:
-      return false;
-    default:
-      return true;
-  }
+  return FileProbeFromError(error);
 }
 
 bool FolderExists(const Platform&, const char16_t* path) {
@@ -69,7 +76,8 @@ bool FolderExists(const Platform&, const char16_t* path) {
   return true;
 }
 
-FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
+FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path, PathBuffer& probeFile) {
+  probeFile.Clear();
   const auto answer = [](FolderProbe probe, DWORD error) {
     Fail(error);
     return probe;
@@ -93,8 +101,11 @@ FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
   // Wine's GetTempFileNameW reports a name even when access was denied and
   // it created nothing; a probe file that is not there to delete means the
   // folder took no file. (On Windows a reported name is always a new file.)
-  if (!DeleteFileW(Wide(probe.text)) && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    return answer(FolderProbe::NotWritable, ERROR_ACCESS_DENIED);
+  if (!DeleteFileW(Wide(probe.text))) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return answer(FolderProbe::NotWritable, ERROR_ACCESS_DENIED);
+    Fail(error);
+    probeFile = probe;
   }
   return FolderProbe::Writable;
 }
@@ -104,7 +115,20 @@ bool ShellDelete(const Platform&, const char16_t* path) {
 }
 
 bool ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {
-  return ShellFileOp(FO_COPY, from, to);
+  // The shell copies a folder onto a name that is taken *into* what is
+  // there and reports success. So the target is made here, and only while
+  // its name is free: CreateDirectoryW claims the name in one step, leaving
+  // no moment between a look and the copy in which another could take it.
+  // The shell then copies the source folder's content into it.
+  const String content = JoinPath(from == nullptr ? StringView() : StringView(from), u"*");
+  if (to == nullptr || !FitsShellPath(content) || !FitsShellPath(to)) {
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  }
+  const DWORD source = GetFileAttributesW(Wide(from));
+  if (source == INVALID_FILE_ATTRIBUTES) return Fail();
+  if ((source & FILE_ATTRIBUTE_DIRECTORY) == 0) return Fail(ERROR_DIRECTORY);
+  if (!CreateDirectoryW(Wide(to), nullptr)) return Fail();
+  return ShellFileOp(FO_COPY, content.c_str(), to);
 }
 
 bool ShellRename(const Platform&, const char16_t* from, const char16_t* to) {

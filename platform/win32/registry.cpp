@@ -47,4 +47,16 @@ RegistryRead ReadRegistryValue(const Platform&, const char16_t* keyPath,
   return read == ERROR_MORE_DATA ? RegistryRead::MoreData : RegistryRead::Failed;
 }
 
+bool ExpandEnvironmentText(const Platform&, const char16_t* text, PathBuffer& expanded) {
+  // The count is of characters with the NUL; a larger one than the buffer
+  // holds is what the whole result would need, and nothing usable was
+  // written.
+  const DWORD needed =
+      ExpandEnvironmentStringsW(Wide(text), Wide(expanded.text), static_cast<DWORD>(kMaxPath));
+  if (needed != 0 && needed <= kMaxPath) return true;
+  const DWORD error = needed == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
+  expanded.Clear();
+  return Fail(error);
+}
+
 }  // namespace orv::win32

@@ -2,13 +2,13 @@
 # The real WinOrvantoPatch1.exe under Wine against installations that are
 # awkward in ways only the Windows build can show: host folders whose paths
 # are at and just past the length the program accepts, a host folder whose
-# name holds spaces and characters outside ASCII, and read-only files in the
-# add-in folder.
+# name holds spaces and characters outside ASCII, read-only files in the
+# add-in folder, and an App Paths value of type REG_EXPAND_SZ.
 #
 #   wine_hostile.sh [PATCH.exe [box_watcher.exe]]
 #
-# Eight Windows processes: three registry imports (one per host path), the
-# box watcher and four patch runs. The launcher without a version resource is
+# Ten Windows processes: four registry imports (one per host path), a
+# `reg add` of the expandable value, the box watcher and five patch runs. The launcher without a version resource is
 # case (d) of wine_e2e.sh.
 #
 # Prints one line per case and "wine hostile: N passed, M failed"; exits 1 on
@@ -71,7 +71,7 @@ run_case() { # NAME HOST TEXT FLAGS EXIT
 }
 
 watcher_ok=1
-orv_e2e_start_watcher "$work/boxes.log" 4 2400 || watcher_ok=0
+orv_e2e_start_watcher "$work/boxes.log" 5 2400 || watcher_ok=0
 [ "$watcher_ok" = 1 ] || { echo "the box watcher did not start" >&2; exit 2; }
 
 # (long) The longest add-in folder path the program patches, then one
@@ -125,10 +125,30 @@ run_case read-only "$host" "$ORV_E2E_TEXT_SUCCEEDED" 00000040 0
 orv_e2e_report "(read-only) read-only files in the add-in folder" "$problems" \
   "patched: exit 0, 'Install Succeeded.', the read-only library kept, the old folder deleted"
 
+# (expandable) The App Paths value as REG_EXPAND_SZ,
+# "%ProgramFiles%\OrvantoExpand\Orvanto": as read it names no folder, and
+# before the program expanded it the run said "There is no need to apply
+# this patch." on a machine with the host.
+host="$ORV_WINE_PREFIX/drive_c/Program Files/OrvantoExpand/Orvanto"
+rm -rf "$(dirname "$host")"
+orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }
+problems=
+if orv_e2e_set_registry "$host" && orv_wine_env wine reg add \
+  'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Quenbrite.exe' \
+  /v Path /t REG_EXPAND_SZ /d '%ProgramFiles%\OrvantoExpand\Orvanto' /f \
+  </dev/null >/dev/null 2>&1; then
+  run_case expandable "$host" "$ORV_E2E_TEXT_SUCCEEDED" 00000040 0
+else
+  problems+="the registry could not be set; "
+fi
+rm -rf "$(dirname "$host")"
+orv_e2e_report "(expandable) App Paths value of type REG_EXPAND_SZ" "$problems" \
+  "patched: exit 0, 'Install Succeeded.', all 25 files in place, libraries kept, nothing left over"
+
 watcher_status=0
 orv_e2e_wait "$ORV_E2E_WATCHER_JOB" 60 || watcher_status=$?
 if [ "$watcher_status" = 0 ]; then
-  orv_e2e_report "(boxes) one box per run" "" "the watcher saw exactly 4 boxes"
+  orv_e2e_report "(boxes) one box per run" "" "the watcher saw exactly 5 boxes"
 else
   orv_e2e_report "(boxes) one box per run" "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")" ""
 fi

@@ -147,29 +147,36 @@ TEST(Hostile, RegistryPathValues) {
 }
 
 TEST(Hostile, HostPathLengthLimits) {
-  // H is the host folder's length in UTF-16 units. The deepest file of the
-  // new folder ("\Pellmark_CPY\zh-CHS\Pellmark35.resources.dll", 45 more)
-  // fits 259 up to H = 214, and in the old folder (41 more) up to 218; the
-  // launcher path (14 more) up to 245; the registry's 520 bytes hold 259
-  // units and the NUL.
+  // H is the host folder's length in UTF-16 units, the add-in folder's is
+  // H + 9. The deepest file of the new folder
+  // ("\Pellmark_CPY\zh-CHS\Pellmark35.resources.dll", 45 more) fits 259 up
+  // to H = 214 (add-in 223); with a "Pellmark_CPY" already there the new
+  // folder takes a numbered name four units longer, up to H = 210 (add-in
+  // 219). In the old folder (41 more) it fits up to 218; the launcher path
+  // (14 more) up to 245; the registry's 520 bytes hold 259 units and the NUL.
   const struct {
     std::size_t length;
     const char16_t* base;  // below the installation's root
     FileVersion4 launcher;
+    bool copyNameTaken;  // someone else's "Pellmark_CPY" beside the add-in
     PatchOutcome outcome;
   } cases[] = {
-      {214, u"\\host", V(4, 1, 52, 1), kSucceeded},
-      {214, u"\\h\u00F6st \U0001D11E\u6771", V(4, 1, 52, 1), kSucceeded},  // units, not bytes
-      {215, u"\\host", V(4, 1, 52, 1), kFailed},  // refused before the copy
-      {218, u"\\host", V(4, 1, 52, 1), kFailed},
-      {219, u"\\host", V(4, 1, 52, 1), kFailed},  // refused before anything is made
-      {245, u"\\host", V(4, 1, 52, 0), kTooOld},  // the launcher is read
-      {246, u"\\host", V(4, 1, 52, 0), kFailed},  // it cannot be named
-      {259, u"\\host", V(4, 1, 52, 1), kFailed},
-      {260, u"\\host", V(4, 1, 52, 1), kNotNeeded},  // the value does not fit: no host
+      {214, u"\\host", V(4, 1, 52, 1), false, kSucceeded},
+      {214, u"\\h\u00F6st \U0001D11E\u6771", V(4, 1, 52, 1), false, kSucceeded},  // units
+      {215, u"\\host", V(4, 1, 52, 1), false, kFailed},  // refused before the copy
+      {210, u"\\host", V(4, 1, 52, 1), true, kSucceeded},
+      {211, u"\\host", V(4, 1, 52, 1), true, kFailed},
+      {214, u"\\host", V(4, 1, 52, 1), true, kFailed},
+      {218, u"\\host", V(4, 1, 52, 1), false, kFailed},
+      {219, u"\\host", V(4, 1, 52, 1), false, kFailed},  // refused before anything is made
+      {245, u"\\host", V(4, 1, 52, 0), false, kTooOld},  // the launcher is read
+      {246, u"\\host", V(4, 1, 52, 0), false, kFailed},  // it cannot be named
+      {259, u"\\host", V(4, 1, 52, 1), false, kFailed},
+      {260, u"\\host", V(4, 1, 52, 1), false, kNotNeeded},  // the value does not fit: no host
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "host of " << c.length << " units under " << ToUtf8(c.base));
+    SCOPED_TRACE(testing::Message() << "host of " << c.length << " units under " << ToUtf8(c.base)
+                                    << (c.copyNameTaken ? ", Pellmark_CPY taken" : ""));
     Installation install;
     install.MoveHost(PathOfLength(install.root() + c.base, c.length));
     ASSERT_EQ(install.host.size(), c.length);
@@ -177,10 +184,16 @@ TEST(Hostile, HostPathLengthLimits) {
     launcher.executable = true;
     launcher.fileVersion = c.launcher;
     install.WriteLauncher(launcher);
+    const String taken = install.addin + manifest::kReplacementSuffix;
+    if (c.copyNameTaken) test::WriteBytes(taken, "someone else's");
     const std::string before = install.Snapshot();
     FaultPlatform fault(SystemPlatform());
     ExpectRun(fault, c.outcome);
     EXPECT_EQ(fault.Calls(Op::ReadFileVersion) > 0, c.length <= 245);
+    if (c.copyNameTaken) {
+      EXPECT_EQ(test::ReadBytes(taken), "someone else's");
+      fs::remove(test::FsPath(taken));
+    }
     ExpectAftermath(install, c.outcome, before);
   }
 }

@@ -51,6 +51,15 @@ void Installation::SetRegistryPath(std::string_view value) {
   ASSERT_EQ(install::WriteRegistryValue(layout_.hklm, value), "");
 }
 
+void Installation::SetRegistryPathType(std::string_view type) {
+  const fs::path typeFile = install::RegistryValueFile(layout_.hklm).string() + ".type";
+  if (type.empty()) {
+    fs::remove(typeFile);
+  } else {
+    WriteBytes(FromFs(typeFile), type);
+  }
+}
+
 void Installation::MoveHost(const String& to) {
   String parent = to;
   CutAtLastBackslash(parent);

@@ -45,6 +45,8 @@ class Installation {
   // root() (its parents are made) and points the registry at it.
   void MoveHost(const String& to);
   void SetRegistryPath(std::string_view value);  // the raw "Path" value
+  // The "Path" value's type file ("REG_EXPAND_SZ"); empty: none, REG_SZ.
+  void SetRegistryPathType(std::string_view type);
   void RemoveRegistryPath();
   void WriteLauncher(const pegen::PeImageSpec& spec);
   void WriteAddinFile(int k, FileVersion4 version);

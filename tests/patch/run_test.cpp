@@ -115,6 +115,42 @@ TEST_F(Run, RegistryValueFillingTheBufferWithoutNulIsNoHost) {
   EXPECT_EQ(install.Snapshot(), before);
 }
 
+// An expandable App Paths value names the host's folder once its variables
+// are expanded; a plain one is taken as it stands. An expansion that does not
+// fit a 260-character path means no host, and nothing is touched.
+TEST_F(Run, ExpandableRegistryPathIsExpanded) {
+  const String root = install.root();
+  ASSERT_EQ(install.host.compare(0, root.size(), root), 0);
+  const std::string below = ToUtf8(install.host.substr(root.size()));
+  test::ScopedEnv longVariable("ORV_TEST_LONG", std::string(250, 'x'));
+  const struct {
+    std::string value;
+    const char* type;  // the type file's content, or none
+    PatchOutcome outcome;
+  } cases[] = {
+      {"%ORV_TEST_ROOT%" + below, "REG_EXPAND_SZ", PatchOutcome::Succeeded},
+      {"%ORV_TEST_ROOT%" + below, "", PatchOutcome::NotNeeded},  // REG_SZ: no such folder
+      {"%ORV_TEST_ROOT%" + below, "REG_SZ", PatchOutcome::NotNeeded},
+      {"%ORV_TEST_LONG%" + below, "REG_EXPAND_SZ", PatchOutcome::NotNeeded},  // too long
+      {ToUtf8(install.host), "REG_BINARY", PatchOutcome::NotNeeded},          // no type this holds
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value + " " + c.type);
+    Installation fresh;
+    test::ScopedEnv freshRoot("ORV_TEST_ROOT", ToUtf8(fresh.root()));
+    fresh.SetRegistryPath(c.value);
+    fresh.SetRegistryPathType(c.type);
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+  }
+}
+
 TEST_F(Run, HostPathTooLongForTheJoinsFails) {
   // A real host folder whose launcher and add-in paths cannot fit 260
   // characters: refused, never cut short.
@@ -192,6 +228,34 @@ TEST_F(Run, ScanStopsAtTheFirstMissingOrOlderFile) {
   FaultPlatform run(SystemPlatform());
   EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
   older.ExpectPatched();
+}
+
+// An existence check the volume does not answer (device not ready, network
+// gone) is no "missing" and no "taken": the run fails where it asked, with
+// nothing made beside the add-in and the staging folder gone.
+TEST_F(Run, UnansweredExistenceCheckFails) {
+  const struct {
+    const char* where;
+    int call;  // of FileExists: after the look for a journal, the scan's first
+               // file, then the copy name
+    int foldersMade;
+  } cases[] = {
+      {"the scan of installed files", 2, 0},
+      {"the copy name's check", 3, 12},  // after staging: 1 + 11 culture folders
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.where);
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.Fail(Op::FileExists, c.call);
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
+    EXPECT_EQ(run.Calls(Op::FileExists), c.call);
+    EXPECT_EQ(run.Calls(Op::MakeFolder), c.foldersMade);
+    EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
+    EXPECT_EQ(fresh.Snapshot(), before);
+    fresh.ExpectNoWorkFolders();
+  }
 }
 
 TEST_F(Run, InstalledFileWithoutVersionFails) {
@@ -288,6 +352,42 @@ TEST_F(Run, WriteThatSucceedsOnTheTwentiethAttemptCounts) {
   opens.ExpectPatched();
 }
 
+// The probe file could not be removed when the writable check made it, nor
+// in the twenty attempts right after (a scanner held it). The run's clean-up
+// removes it: an unneeded or failed run leaves the add-in folder as it was,
+// and a success leaves no probe file in the new folder.
+TEST_F(Run, ProbeFileThatStaysAtFirstGoesWithTheCleanUp) {
+  const struct {
+    const char* what;
+    bool current;   // every installed file already at the payload version
+    Op laterFault;  // fails for good after the check, or ShowMessage for none
+    PatchOutcome outcome;
+  } cases[] = {
+      {"not needed", true, Op::ShowMessage, PatchOutcome::NotNeeded},
+      {"a later failure", false, Op::ShellRename, PatchOutcome::Failed},
+      {"a success", false, Op::ShowMessage, PatchOutcome::Succeeded},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation fresh;
+    if (c.current) {
+      for (int k = 0; k < manifest::kPayloadCount; ++k) fresh.WriteAddinFile(k, V(1, 0, 1, 1));
+    }
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.LeaveProbeFile();
+    run.Fail(Op::RemoveFile, 1, manifest::kAttempts);
+    if (c.laterFault != Op::ShowMessage) run.FailAlways(c.laterFault);
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+    EXPECT_FALSE(test::Exists(fresh.addin + u"\\~sh4F2A.TMP"));
+  }
+}
+
 // --- Backup and swap --------------------------------------------------------
 
 TEST_F(Run, TakenReplacementNamesAreSkippedAndKept) {
@@ -308,6 +408,38 @@ TEST_F(Run, CopyThatSucceedsOnTheTwentiethAttemptCounts) {
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
   install.ExpectPatched();
   install.ExpectNoWorkFolders();
+}
+
+// A failed copy leaves part of the new folder, and its removal fails too (a
+// scanner holds a file just copied). No later attempt copies onto that name:
+// the shell would copy into it. The next attempt waits until the name is
+// free again, or the run fails with the old folder in place.
+TEST_F(Run, NoCopyOntoAHalfMadeCopyThatCannotBeRemoved) {
+  const struct {
+    int deleteFailures;
+    PatchOutcome outcome;
+    int copies;
+  } cases[] = {
+      {20, PatchOutcome::Succeeded, 2},  // the 21st delete frees the name for attempt 3
+      {1 << 30, PatchOutcome::Failed, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.deleteFailures);
+    Installation fresh;
+    const std::string before = fresh.Snapshot();
+    FaultPlatform run(SystemPlatform());
+    run.SetPartialEffects(true);
+    run.Fail(Op::ShellCopy, 1);
+    run.Fail(Op::ShellDelete, 1, c.deleteFailures);
+    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    EXPECT_EQ(run.CopiesOntoTakenNames(), 0);
+    EXPECT_EQ(run.Calls(Op::ShellCopy), c.copies);
+    if (c.outcome == PatchOutcome::Succeeded) {
+      fresh.ExpectPatched();
+    } else {
+      EXPECT_EQ(fresh.Snapshot(), before);
+    }
+  }
 }
 
 TEST_F(Run, SwapFailuresBeforeTheMoveLeaveTheOldFolder) {
@@ -489,7 +621,7 @@ TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
 // the run fails with the add-in untouched and its staging folder gone.
 TEST_F(Run, CopyNameSearchEndsWhenEveryNameLooksTaken) {
   Platform record = fault.platform();
-  record.FileExists = [](const Platform&, const char16_t*) { return true; };
+  record.FileExists = [](const Platform&, const char16_t*) { return FileProbe::Present; };
   const std::string before = install.Snapshot();
   EXPECT_EQ(RunPatch(record), PatchOutcome::Failed);
   EXPECT_EQ(install.Snapshot(), before);

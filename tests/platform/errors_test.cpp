@@ -52,9 +52,13 @@ TEST(Errors, EveryFailureLeavesItsReasonAndText) {
     Expected reason;
   };
   const Case cases[] = {
-      {"FileExists", [&] { return !P().FileExists(P(), missing.c_str()); }, kNotFound},
+      {"FileExists", [&] { return P().FileExists(P(), missing.c_str()) == FileProbe::Absent; },
+       kNotFound},
       {"ProbeFolderWritable",
-       [&] { return P().ProbeFolderWritable(P(), missing.c_str()) == FolderProbe::Missing; },
+       [&] {
+         PathBuffer left;
+         return P().ProbeFolderWritable(P(), missing.c_str(), left) == FolderProbe::Missing;
+       },
        kNotFound},
       {"ShellDelete", [&] { return !P().ShellDelete(P(), missing.c_str()); }, kShellFailure},
       {"ReadFileVersion",

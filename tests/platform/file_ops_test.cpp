@@ -20,11 +20,13 @@ const Platform& P() {
 TEST(FileExists, PresentFileFolderAndAbsentPaths) {
   TempDir dir;
   test::WriteBytes(dir / u"a.dll", "x");
-  EXPECT_TRUE(P().FileExists(P(), (dir / u"a.dll").c_str()));
-  EXPECT_FALSE(P().FileExists(P(), (dir / u"missing.dll").c_str()));
-  EXPECT_FALSE(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()));
+  EXPECT_EQ(P().FileExists(P(), (dir / u"a.dll").c_str()), FileProbe::Present);
+  EXPECT_EQ(P().FileExists(P(), (dir / u"missing.dll").c_str()), FileProbe::Absent);
+  EXPECT_EQ(P().FileExists(P(), (dir / u"no\\such\\parent.dll").c_str()), FileProbe::Absent);
+  // A file in place of a folder on the way: no such path.
+  EXPECT_EQ(P().FileExists(P(), (dir / u"a.dll\\x.dll").c_str()), FileProbe::Absent);
   // A folder cannot be opened as a file, but it is not absent either.
-  EXPECT_TRUE(P().FileExists(P(), dir.path().c_str()));
+  EXPECT_EQ(P().FileExists(P(), dir.path().c_str()), FileProbe::Present);
 }
 
 TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {
@@ -39,23 +41,32 @@ TEST(FolderExists, FoldersOnlyAndTheCurrentDirectoryStays) {
   EXPECT_EQ(std::filesystem::current_path(), before);
 }
 
+// The probe's answer; a probe file is never left behind where it could be
+// removed.
+FolderProbe Probe(const char16_t* path) {
+  PathBuffer left;
+  const FolderProbe answer = P().ProbeFolderWritable(P(), path, left);
+  EXPECT_EQ(left.view(), u"");
+  return answer;
+}
+
 TEST(ProbeFolderWritable, WritableFolderLeavesNoProbeFile) {
   TempDir dir;
   test::MakeFolders(dir / u"addin");
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin").c_str()), FolderProbe::Writable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(Probe((dir / u"addin").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(Probe((dir / u"addin\\").c_str()), FolderProbe::Writable);
   // Two trailing backslashes lose only one; the folder is still found.
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"addin\\\\").c_str()), FolderProbe::Writable);
+  EXPECT_EQ(Probe((dir / u"addin\\\\").c_str()), FolderProbe::Writable);
   EXPECT_TRUE(std::filesystem::is_empty(test::FsPath(dir / u"addin")));
 }
 
 TEST(ProbeFolderWritable, MissingFileAndOverlongPathsAreNotFolders) {
   TempDir dir;
   test::WriteBytes(dir / u"file", "x");
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"missing").c_str()), FolderProbe::Missing);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (dir / u"file").c_str()), FolderProbe::Missing);
+  EXPECT_EQ(Probe((dir / u"missing").c_str()), FolderProbe::Missing);
+  EXPECT_EQ(Probe((dir / u"file").c_str()), FolderProbe::Missing);
   const String overlong = dir.path() + u"\\" + String(300 - dir.path().size(), u'x');
-  EXPECT_EQ(P().ProbeFolderWritable(P(), overlong.c_str()), FolderProbe::Missing);
+  EXPECT_EQ(Probe(overlong.c_str()), FolderProbe::Missing);
 }
 
 TEST(ShellDelete, WholeTreeSilentlyAndMissingPathsFail) {
@@ -99,6 +110,30 @@ TEST(ShellCopy, WholeTreeToANewNameKeepingFileTimes) {
   EXPECT_EQ(test::DescribeTree(dir / u"src"), before);
   EXPECT_TRUE(test::IsFolder(dir / u"dst\\empty"));
   EXPECT_EQ(test::ModificationTime(dir / u"dst\\de\\Pellmark35.resources.dll"), 1463756614);
+}
+
+TEST(ShellCopy, EmptyFolderToANewName) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src");
+  EXPECT_TRUE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / u"dst").c_str()));
+  EXPECT_TRUE(test::IsFolder(dir / u"dst"));
+  EXPECT_EQ(test::DescribeTree(dir / u"dst"), "");
+}
+
+// A copy onto a name that is taken, by a folder or a file, fails and leaves
+// what bears the name as it was: never a copy nested inside it.
+TEST(ShellCopy, OntoATakenNameFailsAndChangesNothing) {
+  TempDir dir;
+  test::MakeFolders(dir / u"src\\de");
+  test::WriteBytes(dir / u"src\\de\\x.dll", "x");
+  test::MakeFolders(dir / u"taken");
+  test::WriteBytes(dir / u"taken\\mine.txt", "mine");
+  test::WriteBytes(dir / u"file", "a file");
+  const std::string before = test::DescribeTree(dir.path());
+  for (const char16_t* name : {u"taken", u"file"}) {
+    EXPECT_FALSE(P().ShellCopy(P(), (dir / u"src").c_str(), (dir / name).c_str()));
+    EXPECT_EQ(test::DescribeTree(dir.path()), before) << ToUtf8(name);
+  }
 }
 
 TEST(ShellCopy, MissingSourceAndOverlongPathsFail) {

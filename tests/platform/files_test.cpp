@@ -1,6 +1,12 @@
 // Temporary folder, folder creation, file writing, copying and status.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cstdlib>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
@@ -202,6 +208,59 @@ TEST(FileStatus, MissingFileFails) {
   EXPECT_FALSE(P().ReadFileStatus(P(), (dir / u"missing").c_str(), status));
   EXPECT_EQ(status.size, 99u);
   EXPECT_FALSE(P().WriteFileStatus(P(), (dir / u"missing").c_str(), status));
+}
+
+}  // namespace
+}  // namespace orv
+
+namespace orv {
+namespace {
+
+// Sets (or, with null, removes) a variable of this process's environment,
+// where the platform's expansion looks.
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+  const String wideName = FromUtf8(name);
+  const String wideValue = value == nullptr ? String() : FromUtf8(value);
+  SetEnvironmentVariableW(
+      reinterpret_cast<const wchar_t*>(wideName.c_str()),
+      value == nullptr ? nullptr : reinterpret_cast<const wchar_t*>(wideValue.c_str()));
+#else
+  if (value == nullptr) {
+    ::unsetenv(name);
+  } else {
+    ::setenv(name, value, 1);
+  }
+#endif
+}
+
+// Expansion as the host discovery uses it: %NAME% of a set variable is
+// replaced, anything else stays as written, and a result that does not fit
+// 260 characters with its NUL is refused with nothing left in the buffer.
+TEST(ExpandEnvironmentText, VariablesAndTheBufferLimit) {
+  SetVariable("ORV_EXPAND_TEST", "C:\\Apps");  // 7 characters
+  SetVariable("ORV_EXPAND_UNSET", nullptr);
+  const String fill(kMaxPath - 1 - 7, u'x');
+  const struct {
+    String text;
+    bool fits;
+    String expanded;
+  } cases[] = {
+      {u"C:\\Orvanto", true, u"C:\\Orvanto"},
+      {u"%ORV_EXPAND_TEST%\\Orvanto", true, u"C:\\Apps\\Orvanto"},
+      {u"%ORV_EXPAND_UNSET%\\Orvanto", true, u"%ORV_EXPAND_UNSET%\\Orvanto"},
+      {u"100%\\Orvanto", true, u"100%\\Orvanto"},
+      {u"%ORV_EXPAND_TEST%" + fill, true, u"C:\\Apps" + fill},     // 259 and the NUL
+      {u"%ORV_EXPAND_TEST%" + fill + u"y", false, u""},            // one more
+      {u"%ORV_EXPAND_TEST%%ORV_EXPAND_TEST%" + fill, false, u""},  // short, but not once expanded
+  };
+  for (const auto& c : cases) {
+    PathBuffer expanded;
+    expanded.Assign(u"left over");
+    EXPECT_EQ(P().ExpandEnvironmentText(P(), c.text.c_str(), expanded), c.fits) << ToUtf8(c.text);
+    EXPECT_EQ(String(expanded.view()), c.expanded) << ToUtf8(c.text);
+  }
+  SetVariable("ORV_EXPAND_TEST", nullptr);
 }
 
 }  // namespace

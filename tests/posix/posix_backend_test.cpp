@@ -17,6 +17,7 @@
 
 #include "platform/paths.h"
 #include "platform/pe_version.h"
+#include "platform/posix/backend.h"
 #include "platform/seam.h"
 #include "tests/support/test_support.h"
 
@@ -280,10 +281,39 @@ TEST(Probe, FolderWithoutWriteRightIsNotWritable) {
   test::MakeFolders(dir / u"locked");
   ::chmod(test::FsPath(dir / u"locked").c_str(), 0555);
   const String path = dir / u"locked";
-  EXPECT_EQ(
-      AsOrdinaryUser([&] { return static_cast<int>(P().ProbeFolderWritable(P(), path.c_str())); }),
-      static_cast<int>(FolderProbe::NotWritable));
-  EXPECT_FALSE(AsOrdinaryUser([&] { return P().FileExists(P(), (path + u"\\x").c_str()); }));
+  EXPECT_EQ(AsOrdinaryUser([&] {
+              PathBuffer left;
+              return static_cast<int>(P().ProbeFolderWritable(P(), path.c_str(), left));
+            }),
+            static_cast<int>(FolderProbe::NotWritable));
+  EXPECT_EQ(AsOrdinaryUser(
+                [&] { return static_cast<int>(P().FileExists(P(), (path + u"\\x").c_str())); }),
+            static_cast<int>(FileProbe::Absent));
+}
+
+// Only "no such file or path" is an answer; whatever else keeps the look
+// from the name leaves it untold.
+TEST(Probe, FileExistsAnswersForErrors) {
+  const struct {
+    int error;
+    FileProbe answer;
+  } cases[] = {
+      {ENOENT, FileProbe::Absent},       {ENOTDIR, FileProbe::Absent},
+      {ENAMETOOLONG, FileProbe::Absent}, {EIO, FileProbe::Unanswered},
+      {EACCES, FileProbe::Unanswered},   {ELOOP, FileProbe::Unanswered},
+      {ENOMEM, FileProbe::Unanswered},   {ESTALE, FileProbe::Unanswered},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(posix::FileProbeFromError(c.error), c.answer) << c.error;
+  }
+  // For real: a folder that may not be searched hides whether x is in it.
+  TempDir dir;
+  OpenToEveryone(dir.path());
+  test::MakeFolders(dir / u"hidden");
+  ::chmod(test::FsPath(dir / u"hidden").c_str(), 0600);
+  const String path = dir / u"hidden\\x";
+  EXPECT_EQ(AsOrdinaryUser([&] { return static_cast<int>(P().FileExists(P(), path.c_str())); }),
+            static_cast<int>(FileProbe::Unanswered));
 }
 
 TEST(Probe, FileThatCannotBeOpenedStillExists) {
@@ -292,7 +322,8 @@ TEST(Probe, FileThatCannotBeOpenedStillExists) {
   test::WriteBytes(dir / u"secret.dll", "x");
   ::chmod(test::FsPath(dir / u"secret.dll").c_str(), 0);
   const String path = dir / u"secret.dll";
-  EXPECT_TRUE(AsOrdinaryUser([&] { return P().FileExists(P(), path.c_str()); }));
+  EXPECT_EQ(AsOrdinaryUser([&] { return static_cast<int>(P().FileExists(P(), path.c_str())); }),
+            static_cast<int>(FileProbe::Present));
 }
 
 TEST(Links, DeleteRemovesTheLinkNeverItsTarget) {

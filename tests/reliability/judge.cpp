@@ -244,10 +244,22 @@ std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
       breaches.push_back("left behind: " + ToUtf8(scene.Relative(folder)));
     }
   }
-  if (test::Exists(journal) && !keptFolder && !AnyCallFailedOn(fault, journal)) {
+  // ... or while the volume never answered whether one of them is there.
+  const bool lookUnanswered =
+      std::any_of(fault.Trace().begin(), fault.Trace().end(), [&](const Call& call) {
+        return call.failed && call.op == Op::FileExists &&
+               (SamePath(call.path, scene.install.addin + manifest::kReplacementSuffix) ||
+                SamePath(call.path, scene.Backup()) ||
+                SamePath(call.path, scene.install.Staging()));
+      });
+  if (test::Exists(journal) && !keptFolder && !AnyCallFailedOn(fault, journal) && !lookUnanswered) {
     breaches.push_back("left behind: " + ToUtf8(scene.Relative(journal)));
   }
   if (scene.Outside() != scene.outside) breaches.push_back("something outside was changed");
+  if (fault.CopiesOntoTakenNames() > 0) {
+    breaches.push_back(std::to_string(fault.CopiesOntoTakenNames()) +
+                       " shell copies onto a name already taken");
+  }
   return breaches;
 }
 

@@ -37,14 +37,23 @@ void RemoveEverySecondFile(const char16_t* folder) {
 namespace {
 
 // What went wrong, in words every build can turn into its own code.
-enum class Reason { AccessDenied, SharingViolation, DiskFull, PathNotFound, InvalidData, Exists };
+enum class Reason {
+  AccessDenied,
+  SharingViolation,
+  DiskFull,
+  PathNotFound,
+  InvalidData,
+  Exists,
+  NotReady,
+};
 
 // The failure a real machine is most likely to give for each operation: a
 // file held open by a scanner or the host, a full disk, a path that went
-// away, rights that were taken.
+// away, rights that were taken, a volume that stopped answering.
 Reason ReasonFor(Op op) {
   switch (op) {
     case Op::FileExists:
+      return Reason::NotReady;
     case Op::FolderExists:
     case Op::TempFolder:
     case Op::FindPayload:
@@ -76,10 +85,12 @@ SystemError InjectedError(Op op) {
   const Reason reason = ReasonFor(op);
 #ifdef _WIN32
   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,
-  // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS.
-  static constexpr std::uint32_t kWin32[] = {5, 32, 112, 3, 13, 183};
-  // EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST of the Windows C runtime.
-  static constexpr std::uint32_t kCrt[] = {13, 16, 28, 2, 22, 17};
+  // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS,
+  // ERROR_NOT_READY.
+  static constexpr std::uint32_t kWin32[] = {5, 32, 112, 3, 13, 183, 21};
+  // EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST, EIO of the Windows C
+  // runtime.
+  static constexpr std::uint32_t kCrt[] = {13, 16, 28, 2, 22, 17, 5};
   const auto at = static_cast<std::size_t>(reason);
   switch (op) {
     case Op::ShellDelete:
@@ -95,7 +106,7 @@ SystemError InjectedError(Op op) {
       return {ErrorSource::Win32, kWin32[at]};
   }
 #else
-  static constexpr int kErrno[] = {EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST};
+  static constexpr int kErrno[] = {EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST, EIO};
   return {ErrorSource::Errno, static_cast<std::uint32_t>(kErrno[static_cast<int>(reason)])};
 #endif
 }
@@ -169,6 +180,8 @@ Result Failed(FaultPlatform& f, Args&&... args) {
     f.SetInjectedError(InjectedError(op));
     if constexpr (std::is_same_v<Result, FolderProbe>) {
       return FolderProbe::NotWritable;
+    } else if constexpr (std::is_same_v<Result, FileProbe>) {
+      return FileProbe::Unanswered;
     } else if constexpr (std::is_same_v<Result, RegistryRead>) {
       return RegistryRead::Failed;
     } else if constexpr (std::is_same_v<Result, FileCompare>) {
@@ -202,6 +215,11 @@ struct Forward<Result (*)(const Platform&, Args...)> {
     if constexpr (op == Op::WriteToFile || op == Op::CloseFile) {
       paths.first = f.PathOf(std::get<0>(std::tie(args...)));
     }
+    // Never made by the program, whether the call then fails or not: the
+    // shell would copy into what is there.
+    if constexpr (op == Op::ShellCopy) {
+      if (paths.second != nullptr && Exists(paths.second)) f.NoteCopyOntoTakenName();
+    }
     const bool fails = f.Enter(op, paths.first, paths.second);
     if constexpr (TouchesData(op)) {
       const bool done = fails ? Failed<op, member, Result>(f, std::forward<Args>(args)...)
@@ -210,7 +228,15 @@ struct Forward<Result (*)(const Platform&, Args...)> {
       return done;
     }
     if (fails) return Failed<op, member, Result>(f, std::forward<Args>(args)...);
-    if constexpr (op == Op::OpenFileForWrite) {
+    if constexpr (op == Op::ProbeFolderWritable) {
+      const FolderProbe probe = Pass<op, member>(f, std::forward<Args>(args)...);
+      const auto& [folder, probeFile] = std::tie(args...);
+      if (probe == FolderProbe::Writable && f.LeavesProbeFile()) {
+        probeFile.Assign(JoinPath(folder, u"~sh4F2A.TMP"));
+        WriteBytes(probeFile.view(), "");
+      }
+      return probe;
+    } else if constexpr (op == Op::OpenFileForWrite) {
       FileStream* stream = Pass<op, member>(f, std::forward<Args>(args)...);
       if (stream != nullptr) f.NoteStream(stream, paths.first);
       return stream;

@@ -56,6 +56,10 @@ class FaultPlatform : public SeamLayer {
   // failed single-file copy leaves half the file, as an interrupted one may.
   void SetPartialEffects(bool partial) { partial_ = partial; }
   bool PartialEffects() const { return partial_; }
+  // A writable folder's probe file stays behind, as when a scanner holds it
+  // while the probe removes it: reported to the caller for removal.
+  void LeaveProbeFile() { leaveProbeFile_ = true; }
+  bool LeavesProbeFile() const { return leaveProbeFile_; }
   // The process ends at once, with kCrashExitCode, just before the index-th
   // call (counted from 0) would be made: a power cut or a killed process.
   void CrashBefore(int index) { crashBefore_ = index; }
@@ -75,6 +79,9 @@ class FaultPlatform : public SeamLayer {
   }
 
   int Calls(Op op) const;
+  // Shell copies asked for with a target name that was already taken.
+  int CopiesOntoTakenNames() const { return copiesOntoTakenNames_; }
+  void NoteCopyOntoTakenName() { ++copiesOntoTakenNames_; }
   const std::vector<Call>& Trace() const { return trace_; }
   const std::vector<Notice>& Notices() const { return notices_; }
 
@@ -106,6 +113,8 @@ class FaultPlatform : public SeamLayer {
   int failFrom_ = -1;
   int crashBefore_ = -1;
   bool partial_ = false;
+  bool leaveProbeFile_ = false;
+  int copiesOntoTakenNames_ = 0;
   std::vector<Notice> notices_;
   std::optional<SystemError> injected_;
   std::map<const FileStream*, String> streams_;

@@ -7,6 +7,7 @@
 
 #include "platform/paths.h"
 #include "platform/seam.h"
+#include "platform/win32/backend.h"
 #include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
 
@@ -26,6 +27,13 @@ std::wstring CurrentDirectory() {
   return buffer;
 }
 
+FolderProbe Probe(const char16_t* path) {
+  PathBuffer left;
+  const FolderProbe answer = P().ProbeFolderWritable(P(), path, left);
+  EXPECT_EQ(left.view(), u"");
+  return answer;
+}
+
 TEST(FileExists, AFileOpenWithoutSharingIsPresent) {
   TempDir dir;
   const String path = dir / u"Pellmark.dll";
@@ -38,9 +46,36 @@ TEST(FileExists, AFileOpenWithoutSharingIsPresent) {
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_EQ(again, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_TRUE(P().FileExists(P(), path.c_str()));
+  EXPECT_EQ(P().FileExists(P(), path.c_str()), FileProbe::Present);
   CloseHandle(locked);
-  EXPECT_TRUE(P().FileExists(P(), path.c_str()));
+  EXPECT_EQ(P().FileExists(P(), path.c_str()), FileProbe::Present);
+}
+
+// What CreateFileW's error says about the name: not found is absent, a
+// file that is there but may not be opened is present, anything else (the
+// volume not answering) is no answer.
+TEST(FileExists, AnswersForErrors) {
+  const struct {
+    DWORD error;
+    FileProbe answer;
+  } cases[] = {
+      {ERROR_FILE_NOT_FOUND, FileProbe::Absent},
+      {ERROR_PATH_NOT_FOUND, FileProbe::Absent},
+      {ERROR_ACCESS_DENIED, FileProbe::Present},
+      {ERROR_SHARING_VIOLATION, FileProbe::Present},
+      {ERROR_LOCK_VIOLATION, FileProbe::Present},
+      {ERROR_DELETE_PENDING, FileProbe::Present},
+      {ERROR_NOT_READY, FileProbe::Unanswered},
+      {ERROR_NETNAME_DELETED, FileProbe::Unanswered},
+      {ERROR_NETWORK_ACCESS_DENIED, FileProbe::Unanswered},
+      {ERROR_BAD_NETPATH, FileProbe::Unanswered},
+      {ERROR_IO_DEVICE, FileProbe::Unanswered},
+      {ERROR_SEM_TIMEOUT, FileProbe::Unanswered},
+      {ERROR_FILENAME_EXCED_RANGE, FileProbe::Unanswered},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(win32::FileProbeFromError(c.error), c.answer) << c.error;
+  }
 }
 
 TEST(FolderExists, RelativeAndAbsoluteFoldersLeaveTheCurrentDirectory) {
@@ -77,9 +112,9 @@ TEST(ProbeFolderWritable, AFolderWithoutTheRightToCreateFilesIsNotWritable) {
   }
   ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-  EXPECT_EQ(P().ProbeFolderWritable(P(), folder.c_str()), FolderProbe::NotWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), (folder + u"\\").c_str()), FolderProbe::NotWritable);
-  EXPECT_EQ(P().ProbeFolderWritable(P(), u"Z:\\usr\\no-such-folder"), FolderProbe::Missing);
+  EXPECT_EQ(Probe(folder.c_str()), FolderProbe::NotWritable);
+  EXPECT_EQ(Probe((folder + u"\\").c_str()), FolderProbe::NotWritable);
+  EXPECT_EQ(Probe(u"Z:\\usr\\no-such-folder"), FolderProbe::Missing);
 }
 
 // A path of 258 characters is the longest a one-entry list can carry.

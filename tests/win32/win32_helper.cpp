@@ -8,6 +8,10 @@
 //                                  holds a mutex of that name that nobody
 //                                  may open, prints "held", lets go when its
 //                                  standard input ends
+//   win32_helper hold-file PATH    holds the file open without delete
+//                                  sharing (as a scanner does), prints
+//                                  "held", lets go when its standard input
+//                                  ends
 //   win32_helper surroundings      prints whether a box can be seen and
 //                                  what that was decided from
 //   win32_helper show CAPTION TEXT information|warning
@@ -68,6 +72,20 @@ int HoldDeniedGuard(const wchar_t* name) {
   return 0;
 }
 
+int HoldFile(const wchar_t* path) {
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::printf("failed %lu\n", GetLastError());
+    return 1;
+  }
+  std::printf("held\n");
+  std::fflush(stdout);
+  WaitForEndOfInput();
+  CloseHandle(file);
+  return 0;
+}
+
 int Surroundings(const orv::Platform& p) {
   DWORD session = 0;
   const BOOL known = ProcessIdToSessionId(GetCurrentProcessId(), &session);
@@ -96,6 +114,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"hold-guard") == 0) return HoldGuard(p, argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"probe-guard") == 0) return ProbeGuard(p, argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"hold-denied-guard") == 0) return HoldDeniedGuard(argv[2]);
+  if (argc == 3 && std::wcscmp(argv[1], L"hold-file") == 0) return HoldFile(argv[2]);
   if (argc == 2 && std::wcscmp(argv[1], L"surroundings") == 0) return Surroundings(p);
   if (argc == 5 && std::wcscmp(argv[1], L"show") == 0) {
     const orv::MessageIcon icon = std::wcscmp(argv[4], L"warning") == 0
