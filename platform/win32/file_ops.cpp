@@ -37,7 +37,21 @@ bool ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
   return false;
 }
 
+// The name itself is a reparse point: a symbolic link, a junction or a
+// mount point, which the shell's operations would go through.
+bool IsReparsePoint(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace
+
+bool IsLink(const Platform&, const char16_t* path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES) return IsReparsePoint(attributes);
+  const DWORD error = GetLastError();
+  Fail(error);
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
 
 bool FileExists(const Platform&, const char16_t* path) {
   const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -100,10 +114,20 @@ FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path) {
 }
 
 bool ShellDelete(const Platform&, const char16_t* path) {
+  // A link is removed itself, never what it leads to: the shell's
+  // recursive delete would empty the link's target first.
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (IsReparsePoint(attributes)) {
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(Wide(path))
+                                                                      : DeleteFileW(Wide(path));
+    return removed || Fail();
+  }
   return ShellFileOp(FO_DELETE, path, nullptr);
 }
 
 bool ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {
+  // The shell would copy through a link at the new name into its target.
+  if (IsReparsePoint(GetFileAttributesW(Wide(to)))) return Fail(ERROR_ALREADY_EXISTS);
   return ShellFileOp(FO_COPY, from, to);
 }
 
