@@ -1,11 +1,10 @@
 // A folder that only the program's own account, the system and the
 // administrators can use: the staging folder, which lives in a temporary
 // folder other accounts may share.
-#include <windows.h>
+#include "platform/win32/private_folder.h"
+
 // After windows.h, whose types it uses.
 #include <aclapi.h>
-
-#include <memory>
 
 #include "platform/win32/backend.h"
 
@@ -13,40 +12,35 @@ namespace orv::win32 {
 
 namespace {
 
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
 struct HandleCloser {
   void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
-using LocalMemory = std::unique_ptr<void, LocalFreer>;
 using Handle = std::unique_ptr<void, HandleCloser>;
 
 // The account the process runs as, from its token.
-LocalMemory TokenUser() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    Fail();
-    return nullptr;
+struct TokenUserSid {
+  TokenUserSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      Fail();
+      return;
+    }
+    const Handle owned(token);
+    DWORD size = sizeof bytes;
+    made = GetTokenInformation(token, TokenUser, bytes, size, &size) || Fail();
   }
-  const Handle owned(token);
-  DWORD size = 0;
-  GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
-  LocalMemory user(LocalAlloc(LPTR, size));
-  if (size == 0 || user == nullptr ||
-      !GetTokenInformation(token, ::TokenUser, user.get(), size, &size)) {
-    Fail();
-    return nullptr;
-  }
-  return user;
-}
+  PSID sid() { return reinterpret_cast<TOKEN_USER*>(bytes)->User.Sid; }
+  // A TOKEN_USER and the largest SID it can point to.
+  alignas(TOKEN_USER) BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  bool made = false;
+};
 
 struct WellKnownSid {
   explicit WellKnownSid(WELL_KNOWN_SID_TYPE type) {
     DWORD size = sizeof bytes;
     made = CreateWellKnownSid(type, nullptr, bytes, &size) || Fail();
   }
-  BYTE bytes[SECURITY_MAX_SID_SIZE];
+  alignas(DWORD) BYTE bytes[SECURITY_MAX_SID_SIZE];
   bool made;
 };
 
@@ -63,31 +57,33 @@ EXPLICIT_ACCESS_W FullControl(PSID sid) {
 
 }  // namespace
 
-bool MakePrivateFolder(const Platform&, const char16_t* path) {
-  const LocalMemory user = TokenUser();
+bool PrivateDescriptor::Build() {
+  TokenUserSid user;
   WellKnownSid system(WinLocalSystemSid);
   WellKnownSid administrators(WinBuiltinAdministratorsSid);
-  if (user == nullptr || !system.made || !administrators.made) return false;
+  if (!user.made || !system.made || !administrators.made) return false;
 
   EXPLICIT_ACCESS_W entries[] = {
-      FullControl(static_cast<TOKEN_USER*>(user.get())->User.Sid),
+      FullControl(user.sid()),
       FullControl(system.bytes),
       FullControl(administrators.bytes),
   };
   PACL acl = nullptr;
   const DWORD made = SetEntriesInAclW(3, entries, nullptr, &acl);
   if (made != ERROR_SUCCESS) return Fail(made);
-  const LocalMemory ownedAcl(acl);
-
+  acl_.reset(acl);
   // Protected: nothing is inherited from the temporary folder, whose own
   // entries may let every user in.
-  SECURITY_DESCRIPTOR descriptor;
-  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE) ||
-      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
-    return Fail();
-  }
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  return (InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+          SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
+          SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) ||
+         Fail();
+}
+
+bool MakePrivateFolder(const Platform&, const char16_t* path) {
+  PrivateDescriptor descriptor;
+  if (!descriptor.Build()) return false;
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
   // CreateDirectoryW never takes an existing name, a link's included.
   return CreateDirectoryW(Wide(path), &attributes) || Fail();
 }

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The switches of the real WinOrvantoPatch1.exe under Wine: /quiet for every
 # outcome (no box, the right exit code, the disk as without the switch), a
-# log of a failure and of a success, a refused command line, a log that
+# log of a failure and of a success (during which the helper reads the
+# staging folder's access list), a refused command line, a log that
 # cannot be created, and another process holding only the guard's global
 # name.
 #
 #   wine_switches.sh [PATCH.exe [win32_helper.exe]]
 #
 # Every case is one quiet launch, so no box watcher is needed: the relay
-# trace shows that no message box was even called. Ten Windows launches in
-# all (registry, helper, eight patch runs).
+# trace shows that no message box was even called. Eleven Windows launches in
+# all (registry, two helpers, eight patch runs).
 #
 # Prints one line per case and "wine switches: N passed, M failed"; exits 1
 # on any failure, 2 when it cannot run at all.
@@ -76,7 +77,25 @@ printf 'WinOrvantoPatch1 journal 1\ncopy\t%s\nbackup\t%s\nend\n' \
   "$(orv_e2e_winpath "$host/Pellmark_CPY")" "$(orv_e2e_winpath "$host/Pellmark_BAK")" \
   >"$host/Pellmark_JOURNAL"
 orv_e2e_give "$host"
+# The helper reads the staging folder's access list while the run has it.
+ORV_WINEDEBUG=-all bash "$ORV_REPO/scripts/wine-run.sh" "$helper" staging-security \
+  </dev/null >"$work/staging.out" 2>"$work/staging.err" &
+watcher=$!
+orv_e2e_wait_for "$work/staging.out" '^watching' "$ORV_E2E_LAUNCH_SECONDS" "$watcher"
 quiet success-log 0 -LOG "$(log_win success.log)" /QN
+orv_e2e_wait "$watcher" 60 >/dev/null || problems+="the staging folder was never seen; "
+staging_acl=$(tr -d '\r' <"$work/staging.out")
+orv_e2e_log "staging folder: $(echo "$staging_acl" | tr '\n' ' ')"
+# Wine keeps no descriptor on a file of its own and answers one made from the
+# Unix mode: not the protection nor the Administrators' entry (win32_tests
+# read those from the descriptor the program builds), but whether any other
+# account may come in, and the run's own account's full control.
+! grep -qE ' S-1-1-0 | S-1-5-32-545 | S-1-5-11 | S-1-5-4 ' <<<"$staging_acl" ||
+  problems+="the staging folder lets other accounts in; "
+user_sid=$(sed -n 's/^user //p' <<<"$staging_acl")
+grep -qx "allow ${user_sid:-none} 0x1f01ff 0x3" <<<"$staging_acl" ||
+  problems+="no full control for the run's account; "
+logged "$work/success.log" "temporary folder from GetTempPath2\?W: "
 check_patched() { orv_e2e_check_patched "$host"; }
 check_patched
 orv_e2e_check_no_staging "$host"
@@ -94,7 +113,7 @@ logged "$work/success.log" "ShellCopy .*, attempt 1: done"
 logged "$work/success.log" "the new add-in folder is in place"
 logged "$work/success.log" "outcome: Succeeded"
 logged "$work/success.log" "exit code 0"
-report "(s) success after a crash, quiet and logged" "exit 0, no box, the add-in moved back from Pellmark_BAK, the crashed run's copy removed, patched as without the switches; a time-stamped log of what was found and done"
+report "(s) success after a crash, quiet and logged" "exit 0, no box, the add-in moved back from Pellmark_BAK, the crashed run's copy removed, patched as without the switches; a time-stamped log of what was found and done, naming the temporary-folder function; no other account on the staging folder's access list"
 
 # (q) The other outcomes, quiet.
 before=$(orv_e2e_snapshot "$host")
