@@ -2,15 +2,15 @@
 # The switches of the real WinOrvantoPatch1.exe under Wine: /quiet for every
 # outcome (no box, the right exit code, the disk as without the switch), a
 # log of a failure and of a success (during which the helper reads the
-# staging folder's access list), a refused command line, a log that
-# cannot be created, and another process holding only the guard's global
-# name.
+# staging folder's access list), a refused command line, a log that cannot
+# be created, another process holding only the guard's global name, and a
+# link at the staging name.
 #
 #   wine_switches.sh [PATCH.exe [win32_helper.exe]]
 #
 # Every case is one quiet launch, so no box watcher is needed: the relay
-# trace shows that no message box was even called. Eleven Windows launches in
-# all (registry, two helpers, eight patch runs).
+# trace shows that no message box was even called. Twelve Windows launches in
+# all (registry, two helpers, nine patch runs).
 #
 # Prints one line per case and "wine switches: N passed, M failed"; exits 1
 # on any failure, 2 when it cannot run at all.
@@ -27,6 +27,8 @@ host="$work/Program Files/Orvanto"
 holder=
 cleanup() {
   exec 9>&- 2>/dev/null
+  # The link case's link, should the suite stop inside it.
+  [ -L "$ORV_E2E_TEMP/PellmarkOV" ] && rm -f "$ORV_E2E_TEMP/PellmarkOV"
   orv_e2e_finish "$work" ${holder:+"$holder"} "${ORV_E2E_JOB:-}"
 }
 trap cleanup EXIT
@@ -157,5 +159,25 @@ report "(g) global name held elsewhere" "exit 82 (1618), no box, nothing changed
 exec 9>&-
 orv_e2e_wait "$holder" 60 >/dev/null || true
 holder=
+
+# (l) A stale staging name that is a link to a folder full of files, on a
+# fresh installation at the same path: the run fails, the link and its
+# target as they were. Wine shows a Unix symbolic link to the program as a
+# reparse point, as Windows shows a link or a junction.
+rm -rf "$host/Pellmark"
+orv_e2e_make_install "$host" || problems+="cannot make the installation; "
+outside="$work/outside"
+mkdir -p "$outside" && echo "someone else's" >"$outside/keep.txt"
+orv_e2e_give "$outside"
+outside_before=$(orv_e2e_snapshot "$outside")
+ln -s "$outside" "$ORV_E2E_TEMP/PellmarkOV"
+before=$(orv_e2e_snapshot "$host")
+quiet staging-link 67 /quiet /log "$(log_win staging-link.log)"
+unchanged "$before"
+[ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the link's target changed; "
+[ -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="the link was removed; "
+logged "$work/staging-link.log" "the staging name is a link, or cannot be examined; it is left as it is"
+rm -f "$ORV_E2E_TEMP/PellmarkOV"
+report "(l) staging name a link" "exit 67 (1603), no box, nothing changed, the link and its target as they were"
 
 orv_e2e_summary "wine switches"
