@@ -9,8 +9,8 @@
 #   wine_switches.sh [PATCH.exe [win32_helper.exe]]
 #
 # Every case is one quiet launch, so no box watcher is needed: the relay
-# trace shows that no message box was even called. Twelve Windows launches in
-# all (registry, two helpers, nine patch runs).
+# trace shows that no message box was even called. Thirteen Windows launches
+# in all (registry, three helpers, nine patch runs).
 #
 # Prints one line per case and "wine switches: N passed, M failed"; exits 1
 # on any failure, 2 when it cannot run at all.
@@ -177,7 +177,23 @@ unchanged "$before"
 [ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the link's target changed; "
 [ -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="the link was removed; "
 logged "$work/staging-link.log" "the staging name is a link, or cannot be examined; it is left as it is"
+# The program's delete of a work folder that is a link (the backup of an
+# add-in folder that was one) never goes through it: Windows removes the
+# link itself; Wine 8 cannot remove a Unix link to a folder (its
+# RemoveDirectoryW looks through it: ERROR_DIR_NOT_EMPTY, 145), so there the
+# delete fails with the link left. Either way the target keeps its files.
+link_win=$(orv_e2e_winpath "$ORV_E2E_TEMP/PellmarkOV")
+ORV_WINEDEBUG=-all bash "$ORV_REPO/scripts/wine-run.sh" "$helper" delete "$link_win" \
+  </dev/null >"$work/delete.out" 2>&1
+deleted=$(tr -d '\r' <"$work/delete.out")
+orv_e2e_log "the program's delete of the link: $deleted"
+case "$deleted" in
+  deleted) [ ! -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="the link is there after its delete; " ;;
+  "failed 145") [ -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="a failed delete removed the link; " ;;
+  *) problems+="the delete of the link: $deleted; " ;;
+esac
+[ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the delete changed the link's target; "
 rm -f "$ORV_E2E_TEMP/PellmarkOV"
-report "(l) staging name a link" "exit 67 (1603), no box, nothing changed, the link and its target as they were"
+report "(l) staging name a link" "exit 67 (1603), no box, nothing changed, the link and its target as they were; the program's delete of the link leaves its target"
 
 orv_e2e_summary "wine switches"

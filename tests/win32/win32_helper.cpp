@@ -19,6 +19,8 @@
 //                                  account both run as
 //   win32_helper is-link PATH      prints whether the platform takes the
 //                                  name for a link
+//   win32_helper delete PATH       the program's delete of a work folder;
+//                                  prints "deleted" or "failed"
 #include <windows.h>
 // after windows.h, whose types it needs
 #include <aclapi.h>
@@ -140,6 +142,14 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%s\n", p.IsLink(p, U16(argv[2])) ? "link" : "no link");
     return 0;
   }
+  if (argc == 3 && std::wcscmp(argv[1], L"delete") == 0) {
+    if (p.ShellDelete(p, U16(argv[2]))) {
+      std::printf("deleted\n");
+    } else {
+      std::printf("failed %lu\n", static_cast<unsigned long>(p.LastError(p).code));
+    }
+    return 0;
+  }
   if (argc == 5 && std::wcscmp(argv[1], L"show") == 0) {
     const orv::MessageIcon icon = std::wcscmp(argv[4], L"warning") == 0
                                       ? orv::MessageIcon::Warning
@@ -149,7 +159,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::fputs(
       "usage: win32_helper hold-guard|probe-guard|hold-denied-guard NAME | surroundings | show "
-      "CAPTION TEXT ICON | staging-security | is-link PATH\n",
+      "CAPTION TEXT ICON | staging-security | is-link|delete PATH\n",
       stderr);
   return 2;
 }
