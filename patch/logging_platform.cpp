@@ -16,6 +16,7 @@ bool IsChange(SeamOp op) {
     case SeamOp::ShellCopy:
     case SeamOp::ShellRename:
     case SeamOp::MakeFolder:
+    case SeamOp::MakePrivateFolder:
     case SeamOp::RemoveFile:
     case SeamOp::CopySingleFile:
       return true;

@@ -71,12 +71,22 @@ std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context)
     context.log.Line("the staging folder's path is too long: " + LogText(stagingName));
     return PatchOutcome::Failed;
   }
+  context.log.Line("temporary folder from " + std::string(p.TempFolderSource(p)) + ": " +
+                   LogText(context.tempDir.view()));
   context.log.Line("staging folder: " + LogText(stagingName));
 
+  // A link there is nothing this program made: it is neither followed nor
+  // removed, and the run stops.
+  if (p.IsLink(p, stagingName.c_str())) {
+    context.log.Line("the staging name is a link, or cannot be examined; it is left as it is");
+    return PatchOutcome::Failed;
+  }
   if (p.FolderExists(p, stagingName.c_str()) && !p.ShellDelete(p, stagingName.c_str())) {
     return PatchOutcome::Failed;
   }
-  if (!p.MakeFolder(p, stagingName.c_str())) return PatchOutcome::Failed;
+  // Made new and closed to other accounts from its first moment, so nothing
+  // can be planted in it or swapped between the writes and the copy.
+  if (!p.MakePrivateFolder(p, stagingName.c_str())) return PatchOutcome::Failed;
   context.stagingDir.Assign(stagingName);
 
   for (int k = 0; k < manifest::kPayloadCount; ++k) {

@@ -47,7 +47,9 @@ bool CopyRegularFile(const fs::path& from, const fs::path& to, const struct stat
 
 // The whole tree below from, recreated at to. Symbolic links are copied as
 // links, never followed (but the top itself may be reached through one);
-// folders get fresh times, files keep theirs.
+// folders get fresh times, files keep theirs. A new folder is never open to
+// other accounts' writes, whatever the umask: the copy becomes the add-in
+// folder, which another account must not be able to change.
 bool CopyTree(const fs::path& from, const fs::path& to, bool followTop) {
   struct stat st;
   if ((followTop ? ::stat(from.c_str(), &st) : ::lstat(from.c_str(), &st)) != 0) return Fail();
@@ -58,7 +60,7 @@ bool CopyTree(const fs::path& from, const fs::path& to, bool followTop) {
   }
   if (S_ISREG(st.st_mode)) return CopyRegularFile(from, to, st);
   if (!S_ISDIR(st.st_mode)) return Fail(EINVAL);
-  if (::mkdir(to.c_str(), 0777) != 0) return Fail();
+  if (::mkdir(to.c_str(), 0755) != 0) return Fail();
   std::error_code ec;
   for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
     if (!CopyTree(it->path(), to / it->path().filename(), false)) return false;
@@ -167,6 +169,14 @@ bool ShellDelete(const Platform&, const char16_t* path) {
   fs::remove_all(native, ec);
   if (ec) return Fail(ec.value());
   return !Exists(native) || Fail(ENOTEMPTY);
+}
+
+bool IsLink(const Platform&, const char16_t* path) {
+  struct stat st;
+  if (LinkStat(NativePath(path), st)) return S_ISLNK(st.st_mode);
+  const int error = errno;
+  Fail(error);
+  return error != ENOENT && error != ENOTDIR;
 }
 
 bool ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {

@@ -114,11 +114,17 @@ FILE* AsFile(FileStream* stream) {
   return reinterpret_cast<FILE*>(stream);
 }
 
+// The variable that names the temporary folder, when it is set.
+const char* TempVariable() {
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : nullptr;
+}
+
 }  // namespace
 
 String TempFolderText() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string folder = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  const char* tmp = TempVariable();
+  std::string folder = tmp != nullptr ? tmp : "/tmp";
   while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
   return FromUtf8(folder + "/");
 }
@@ -130,15 +136,62 @@ bool TempFolder(const Platform&, PathBuffer& folder) {
   return Fail(ENAMETOOLONG);
 }
 
+const char* TempFolderSource(const Platform&) {
+  return TempVariable() != nullptr ? "TMPDIR" : "the default /tmp";
+}
+
 bool MakeFolder(const Platform&, const char16_t* path) {
   return ::mkdir(NativePath(path).c_str(), 0777) == 0 || Fail();
 }
 
+bool MakePrivateFolder(const Platform&, const char16_t* path) {
+  // mkdir never follows a link and never takes an existing name; the mode is
+  // the folder's from its first moment, so no other account can get in
+  // between.
+  return ::mkdir(NativePath(path).c_str(), 0700) == 0 || Fail();
+}
+
+namespace {
+
+// A file of that name that is not ours alone: another account's (a file
+// keeps its owner when we write into it) or a hard link to another name.
+bool ForeignFile(int fd) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return true;
+  return !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1;
+}
+
+// A new file when the name is free; otherwise the existing file, emptied,
+// when it is this account's own and no other name's.
+int OpenOwnFileForWrite(const std::string& path) {
+  constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW;
+  // Writable by this account only, whatever the umask: the file is copied
+  // into the add-in folder with its mode.
+  const int fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+  if (fd >= 0 || errno != EEXIST) return fd;
+  const int existing = ::open(path.c_str(), kFlags | O_NONBLOCK);
+  if (existing < 0) return -1;
+  if (ForeignFile(existing)) {
+    ::close(existing);
+    errno = EEXIST;
+    return -1;
+  }
+  if (::ftruncate(existing, 0) != 0) {
+    const int error = errno;
+    ::close(existing);
+    errno = error;
+    return -1;
+  }
+  return existing;
+}
+
+}  // namespace
+
 FileStream* OpenFileForWrite(const Platform&, const char16_t* path) {
-  // A link in the target's place is not followed: the write lands in the
-  // folder it was meant for or fails.
-  const int fd =
-      ::open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  // A link in the target's place is not followed, and a file planted there
+  // by someone else is not written into: the write lands in a file of our
+  // own in the folder it was meant for, or fails.
+  const int fd = OpenOwnFileForWrite(NativePath(path));
   if (fd < 0) {
     Fail();
     return nullptr;

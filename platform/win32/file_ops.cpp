@@ -37,6 +37,12 @@ bool ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
   return false;
 }
 
+// The name itself is a reparse point: a symbolic link, a junction or a
+// mount point, which the shell's operations would go through.
+bool IsReparsePoint(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 }  // namespace
 
 FileProbe FileProbeFromError(DWORD error) {
@@ -54,6 +60,14 @@ FileProbe FileProbeFromError(DWORD error) {
     default:
       return FileProbe::Unanswered;
   }
+}
+
+bool IsLink(const Platform&, const char16_t* path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (attributes != INVALID_FILE_ATTRIBUTES) return IsReparsePoint(attributes);
+  const DWORD error = GetLastError();
+  Fail(error);
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 FileProbe FileExists(const Platform&, const char16_t* path) {
@@ -111,6 +125,14 @@ FolderProbe ProbeFolderWritable(const Platform&, const char16_t* path, PathBuffe
 }
 
 bool ShellDelete(const Platform&, const char16_t* path) {
+  // A link is removed itself, never what it leads to: the shell's
+  // recursive delete would empty the link's target first.
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (IsReparsePoint(attributes)) {
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? RemoveDirectoryW(Wide(path))
+                                                                      : DeleteFileW(Wide(path));
+    return removed || Fail();
+  }
   return ShellFileOp(FO_DELETE, path, nullptr);
 }
 

@@ -17,9 +17,30 @@ struct FileStream {
 
 namespace win32 {
 
+namespace {
+
+using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+
+// GetTempPath2W where the system has it: run as SYSTEM it names a folder
+// closed to every other account, where GetTempPathW names one every local
+// user may write to. For any other caller the two agree. Looked up at run
+// time, since older systems lack it.
+TempPathFunction TempPath2() {
+  static const auto function = reinterpret_cast<TempPathFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+  return function;
+}
+
+}  // namespace
+
+const char* TempFolderSource(const Platform&) {
+  return TempPath2() != nullptr ? "GetTempPath2W" : "GetTempPathW";
+}
+
 bool TempFolder(const Platform&, PathBuffer& folder) {
   folder.Clear();
-  const DWORD length = GetTempPathW(static_cast<DWORD>(kMaxPath), Wide(folder.text));
+  const TempPathFunction tempPath = TempPath2() != nullptr ? TempPath2() : &GetTempPathW;
+  const DWORD length = tempPath(static_cast<DWORD>(kMaxPath), Wide(folder.text));
   if (length == 0) return Fail();
   // Otherwise the size a longer folder needs: it does not fit our buffers.
   if (length >= kMaxPath) {

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # The switches of the real WinOrvantoPatch1.exe under Wine: /quiet for every
 # outcome (no box, the right exit code, the disk as without the switch), a
-# log of a failure and of a success, a refused command line, a log that
-# cannot be created, and another process holding only the guard's global
-# name.
+# log of a failure and of a success (during which the helper reads the
+# staging folder's access list), a refused command line, a log that cannot
+# be created, another process holding only the guard's global name, and a
+# link at the staging name.
 #
 #   wine_switches.sh [PATCH.exe [win32_helper.exe]]
 #
 # Every case is one quiet launch, so no box watcher is needed: the relay
-# trace shows that no message box was even called. Ten Windows launches in
-# all (registry, helper, eight patch runs).
+# trace shows that no message box was even called. Thirteen Windows launches
+# in all (registry, three helpers, nine patch runs).
 #
 # Prints one line per case and "wine switches: N passed, M failed"; exits 1
 # on any failure, 2 when it cannot run at all.
@@ -26,6 +27,8 @@ host="$work/Program Files/Orvanto"
 holder=
 cleanup() {
   exec 9>&- 2>/dev/null
+  # The link case's link, should the suite stop inside it.
+  [ -L "$ORV_E2E_TEMP/PellmarkOV" ] && rm -f "$ORV_E2E_TEMP/PellmarkOV"
   orv_e2e_finish "$work" ${holder:+"$holder"} "${ORV_E2E_JOB:-}"
 }
 trap cleanup EXIT
@@ -76,7 +79,25 @@ printf 'WinOrvantoPatch1 journal 1\ncopy\t%s\nbackup\t%s\nend\n' \
   "$(orv_e2e_winpath "$host/Pellmark_CPY")" "$(orv_e2e_winpath "$host/Pellmark_BAK")" \
   >"$host/Pellmark_JOURNAL"
 orv_e2e_give "$host"
+# The helper reads the staging folder's access list while the run has it.
+ORV_WINEDEBUG=-all bash "$ORV_REPO/scripts/wine-run.sh" "$helper" staging-security \
+  </dev/null >"$work/staging.out" 2>"$work/staging.err" &
+watcher=$!
+orv_e2e_wait_for "$work/staging.out" '^watching' "$ORV_E2E_LAUNCH_SECONDS" "$watcher"
 quiet success-log 0 -LOG "$(log_win success.log)" /QN
+orv_e2e_wait "$watcher" 60 >/dev/null || problems+="the staging folder was never seen; "
+staging_acl=$(tr -d '\r' <"$work/staging.out")
+orv_e2e_log "staging folder: $(echo "$staging_acl" | tr '\n' ' ')"
+# Wine keeps no descriptor on a file of its own and answers one made from the
+# Unix mode: not the protection nor the Administrators' entry (win32_tests
+# read those from the descriptor the program builds), but whether any other
+# account may come in, and the run's own account's full control.
+! grep -qE ' S-1-1-0 | S-1-5-32-545 | S-1-5-11 | S-1-5-4 ' <<<"$staging_acl" ||
+  problems+="the staging folder lets other accounts in; "
+user_sid=$(sed -n 's/^user //p' <<<"$staging_acl")
+grep -qx "allow ${user_sid:-none} 0x1f01ff 0x3" <<<"$staging_acl" ||
+  problems+="no full control for the run's account; "
+logged "$work/success.log" "temporary folder from GetTempPath2\?W: "
 check_patched() { orv_e2e_check_patched "$host"; }
 check_patched
 orv_e2e_check_no_staging "$host"
@@ -94,7 +115,7 @@ logged "$work/success.log" "ShellCopy .*, attempt 1: done"
 logged "$work/success.log" "the new add-in folder is in place"
 logged "$work/success.log" "outcome: Succeeded"
 logged "$work/success.log" "exit code 0"
-report "(s) success after a crash, quiet and logged" "exit 0, no box, the add-in moved back from Pellmark_BAK, the crashed run's copy removed, patched as without the switches; a time-stamped log of what was found and done"
+report "(s) success after a crash, quiet and logged" "exit 0, no box, the add-in moved back from Pellmark_BAK, the crashed run's copy removed, patched as without the switches; a time-stamped log of what was found and done, naming the temporary-folder function; no other account on the staging folder's access list"
 
 # (q) The other outcomes, quiet.
 before=$(orv_e2e_snapshot "$host")
@@ -138,5 +159,41 @@ report "(g) global name held elsewhere" "exit 82 (1618), no box, nothing changed
 exec 9>&-
 orv_e2e_wait "$holder" 60 >/dev/null || true
 holder=
+
+# (l) A stale staging name that is a link to a folder full of files, on a
+# fresh installation at the same path: the run fails, the link and its
+# target as they were. Wine shows a Unix symbolic link to the program as a
+# reparse point, as Windows shows a link or a junction.
+rm -rf "$host/Pellmark"
+orv_e2e_make_install "$host" || problems+="cannot make the installation; "
+outside="$work/outside"
+mkdir -p "$outside" && echo "someone else's" >"$outside/keep.txt"
+orv_e2e_give "$outside"
+outside_before=$(orv_e2e_snapshot "$outside")
+ln -s "$outside" "$ORV_E2E_TEMP/PellmarkOV"
+before=$(orv_e2e_snapshot "$host")
+quiet staging-link 67 /quiet /log "$(log_win staging-link.log)"
+unchanged "$before"
+[ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the link's target changed; "
+[ -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="the link was removed; "
+logged "$work/staging-link.log" "the staging name is a link, or cannot be examined; it is left as it is"
+# The program's delete of a work folder that is a link (the backup of an
+# add-in folder that was one) never goes through it: Windows removes the
+# link itself; Wine 8 cannot remove a Unix link to a folder (its
+# RemoveDirectoryW looks through it: ERROR_DIR_NOT_EMPTY, 145), so there the
+# delete fails with the link left. Either way the target keeps its files.
+link_win=$(orv_e2e_winpath "$ORV_E2E_TEMP/PellmarkOV")
+ORV_WINEDEBUG=-all bash "$ORV_REPO/scripts/wine-run.sh" "$helper" delete "$link_win" \
+  </dev/null >"$work/delete.out" 2>&1
+deleted=$(tr -d '\r' <"$work/delete.out")
+orv_e2e_log "the program's delete of the link: $deleted"
+case "$deleted" in
+  deleted) [ ! -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="the link is there after its delete; " ;;
+  "failed 145") [ -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="a failed delete removed the link; " ;;
+  *) problems+="the delete of the link: $deleted; " ;;
+esac
+[ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the delete changed the link's target; "
+rm -f "$ORV_E2E_TEMP/PellmarkOV"
+report "(l) staging name a link" "exit 67 (1603), no box, nothing changed, the link and its target as they were; the program's delete of the link leaves its target"
 
 orv_e2e_summary "wine switches"

@@ -222,7 +222,7 @@ TEST(Hostile, TemporaryFolderLengthLimits) {
     const std::string before = install.Snapshot();
     FaultPlatform fault(SystemPlatform());
     ExpectRun(fault, c.outcome);
-    EXPECT_EQ(fault.Calls(Op::MakeFolder), c.foldersMade);
+    EXPECT_EQ(fault.Calls(Op::MakePrivateFolder) + fault.Calls(Op::MakeFolder), c.foldersMade);
     EXPECT_EQ(fault.Calls(Op::OpenFileForWrite), c.filesOpened);
     EXPECT_FALSE(test::Exists(temp + u"\\PellmarkOV"));
     ExpectAftermath(install, c.outcome, before);
@@ -256,10 +256,12 @@ TEST(Hostile, SymbolicLinks) {
        [&](Installation& i, const String& o) { moveOut(i.addin + u"\\de", o + u"\\de"); }},
       {"a library is a link", kSucceeded, nullptr, false,
        [&](Installation& i, const String& o) { moveOut(i.Library(0), o + u"\\lib.dll"); }},
-      {"the staging name is a link to a folder", kSucceeded, nullptr, false,
+      {"the staging name is a link to a folder", kFailed, nullptr, true,
        [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.Staging()); }},
       {"the staging name is a dangling link", kFailed, nullptr, true,
        [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.Staging()); }},
+      {"the replacement name is a link to a folder", kSucceeded, "Pellmark_CPY", false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.addin + u"_CPY"); }},
       {"the replacement name is a dangling link", kSucceeded, "Pellmark_CPY", false,
        [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.addin + u"_CPY"); }},
       {"the backup name is a link to a folder", kFailed, "Pellmark_BAK", false,
@@ -294,6 +296,116 @@ TEST(Hostile, SymbolicLinks) {
       EXPECT_EQ(install.HostEntries(), beside);
       EXPECT_EQ(fs::is_symlink(test::FsPath(install.Staging())), c.stagingNameStays);
     }
+  }
+}
+
+// Another account on the machine, racing the run: from before it starts
+// until it ends, it tries to create or replace each payload file (and the
+// culture folders) in the staging and copy folders, through a world-writable
+// temporary folder and with a umask that takes nothing away. Every name it
+// got is counted.
+class RacingUser {
+ public:
+  RacingUser(std::vector<std::string> targets, std::string spare)
+      : targets_(std::move(targets)), spare_(std::move(spare)) {}
+
+  void Start() {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(stop_), 0);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(ready[0]);
+      ::close(stop_[1]);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+        _exit(255);
+      }
+      _exit(::write(ready[1], "r", 1) == 1 ? Race() : 255);
+    }
+    ::close(ready[1]);
+    ::close(stop_[0]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+  }
+
+  // The number of names it got into the run's folders.
+  int Stop() {
+    ::close(stop_[1]);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+  }
+
+ private:
+  static constexpr uid_t kNobody = 65534;
+
+  bool Stopped() const {
+    char byte;
+    return ::read(stop_[0], &byte, 1) == 0;
+  }
+
+  int Race() const {
+    ::fcntl(stop_[0], F_SETFL, O_NONBLOCK);
+    ::umask(0);
+    int got = 0;
+    while (!Stopped() && got < 200) {
+      for (const std::string& target : targets_) {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+          ++got;
+          [[maybe_unused]] const ssize_t wrote = ::write(fd, "planted", 7);
+          ::close(fd);
+        }
+        if (::mkdir(target.c_str(), 0777) == 0) ++got;
+        // A file of its own put in place by a rename.
+        const int spare = ::open(spare_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (spare >= 0) ::close(spare);
+        if (::rename(spare_.c_str(), target.c_str()) == 0) ++got;
+      }
+    }
+    return got;
+  }
+
+  std::vector<std::string> targets_;
+  std::string spare_;
+  int stop_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
+
+TEST(Hostile, AnotherAccountRacingTheRunGetsNothingIn) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another account";
+  Installation install;
+  // The temporary folder as /tmp is: every account may create in it.
+  for (fs::path p = test::FsPath(install.temp); p != fs::path(test::FsPath(install.root()));
+       p = p.parent_path()) {
+    fs::permissions(p, fs::perms::others_exec, fs::perm_options::add);
+  }
+  fs::permissions(test::FsPath(install.root()), fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(test::FsPath(install.temp), fs::perms::all | fs::perms::sticky_bit,
+                  fs::perm_options::replace);
+
+  std::vector<std::string> targets;
+  for (const String& folder : {install.Staging(), install.addin + u"_CPY"}) {
+    for (const auto& e : fs::recursive_directory_iterator(test::FsPath(install.addin))) {
+      const fs::path relative = fs::relative(e.path(), test::FsPath(install.addin));
+      targets.push_back((test::FsPath(folder) / relative).string());
+    }
+  }
+  RacingUser user(targets, test::FsPath(install.temp + u"spare").string());
+  const mode_t oldMask = ::umask(0);
+  user.Start();
+  FaultPlatform fault(SystemPlatform());
+  ExpectRun(fault, kSucceeded);
+  const int got = user.Stop();
+  ::umask(oldMask);
+  EXPECT_EQ(got, 0);
+  install.ExpectPatched();
+  install.ExpectNoWorkFolders();
+  // Nor can it change the add-in afterwards.
+  for (const auto& e : fs::recursive_directory_iterator(test::FsPath(install.addin))) {
+    EXPECT_EQ(e.symlink_status().permissions() & fs::perms::others_write, fs::perms::none)
+        << e.path();
   }
 }
 

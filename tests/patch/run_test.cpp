@@ -251,7 +251,7 @@ TEST_F(Run, UnansweredExistenceCheckFails) {
     run.Fail(Op::FileExists, c.call);
     EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
     EXPECT_EQ(run.Calls(Op::FileExists), c.call);
-    EXPECT_EQ(run.Calls(Op::MakeFolder), c.foldersMade);
+    EXPECT_EQ(run.Calls(Op::MakePrivateFolder) + run.Calls(Op::MakeFolder), c.foldersMade);
     EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
     EXPECT_EQ(fresh.Snapshot(), before);
     fresh.ExpectNoWorkFolders();

@@ -360,6 +360,70 @@ TEST(Links, WriteDoesNotFollowALinkInTheTargetsPlace) {
   EXPECT_EQ(test::ReadBytes(dir / u"victim.txt"), "untouched");
 }
 
+TEST(Links, IsLinkLooksAtTheNameItself) {
+  TempDir dir;
+  test::MakeFolders(dir / u"folder");
+  test::WriteBytes(dir / u"file", "f");
+  fs::create_directory_symlink(test::FsPath(dir / u"folder"), test::FsPath(dir / u"to-folder"));
+  fs::create_symlink(test::FsPath(dir / u"file"), test::FsPath(dir / u"to-file"));
+  fs::create_symlink(test::FsPath(dir / u"gone"), test::FsPath(dir / u"dangling"));
+  const struct {
+    const char16_t* name;
+    bool link;
+  } cases[] = {{u"folder", false},   {u"file", false},   {u"missing", false}, {u"file\\x", false},
+               {u"to-folder", true}, {u"to-file", true}, {u"dangling", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.name));
+    EXPECT_EQ(P().IsLink(P(), (dir / c.name).c_str()), c.link);
+  }
+}
+
+// A file that is not ours alone is never written into: another account's
+// keeps its owner and could be changed again after our write, and a hard
+// link would carry the write to another name.
+TEST(Links, WriteRefusesAFileThatIsNotOursAlone) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another account";
+  TempDir dir;
+  test::WriteBytes(dir / u"foreign.dll", "theirs");
+  ASSERT_EQ(::chown(test::FsPath(dir / u"foreign.dll").c_str(), 65534, 65534), 0);
+  test::WriteBytes(dir / u"victim.txt", "untouched");
+  fs::create_hard_link(test::FsPath(dir / u"victim.txt"), test::FsPath(dir / u"hard.dll"));
+  test::WriteBytes(dir / u"own.dll", "old content");
+  for (const char16_t* name : {u"foreign.dll", u"hard.dll"}) {
+    SCOPED_TRACE(ToUtf8(name));
+    EXPECT_EQ(P().OpenFileForWrite(P(), (dir / name).c_str()), nullptr);
+    EXPECT_EQ(P().LastError(P()), (SystemError{ErrorSource::Errno, EEXIST}));
+  }
+  EXPECT_EQ(test::ReadBytes(dir / u"foreign.dll"), "theirs");
+  EXPECT_EQ(test::ReadBytes(dir / u"victim.txt"), "untouched");
+  // Our own file is emptied and written, as before.
+  FileStream* stream = P().OpenFileForWrite(P(), (dir / u"own.dll").c_str());
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(P().WriteToFile(P(), stream, "new", 3));
+  P().CloseFile(P(), stream);
+  EXPECT_EQ(test::ReadBytes(dir / u"own.dll"), "new");
+}
+
+TEST(PrivateFolder, OwnerOnlyWhateverTheUmaskAndNeverAnExistingName) {
+  TempDir dir;
+  const mode_t oldMask = ::umask(0);
+  const bool made = P().MakePrivateFolder(P(), (dir / u"staging").c_str());
+  ::umask(oldMask);
+  ASSERT_TRUE(made);
+  struct stat st;
+  ASSERT_EQ(::lstat(test::FsPath(dir / u"staging").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  EXPECT_EQ(st.st_uid, ::geteuid());
+
+  fs::create_directory_symlink(test::FsPath(dir / u"staging"), test::FsPath(dir / u"link"));
+  for (const char16_t* taken : {u"staging", u"link"}) {
+    SCOPED_TRACE(ToUtf8(taken));
+    EXPECT_FALSE(P().MakePrivateFolder(P(), (dir / taken).c_str()));
+    EXPECT_EQ(P().LastError(P()), (SystemError{ErrorSource::Errno, EEXIST}));
+  }
+}
+
 TEST(ShellOps, CopyAndRenameRefuseATakenName) {
   TempDir dir;
   test::MakeFolders(dir / u"src");

@@ -15,14 +15,26 @@
 //   win32_helper surroundings      prints whether a box can be seen and
 //                                  what that was decided from
 //   win32_helper show CAPTION TEXT information|warning
+//   win32_helper staging-security  prints "watching", waits up to a minute
+//                                  for a run's staging folder to appear in
+//                                  the temporary folder the program uses,
+//                                  then prints its access list (see
+//                                  access_list.h) and "user SID", the
+//                                  account both run as
+//   win32_helper is-link PATH      prints whether the platform takes the
+//                                  name for a link
+//   win32_helper delete PATH       the program's delete of a work folder;
+//                                  prints "deleted" or "failed"
 #include <windows.h>
 // after windows.h, whose types it needs
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
 
 #include "platform/seam.h"
+#include "tests/win32/access_list.h"
 
 namespace {
 
@@ -107,6 +119,34 @@ int ProbeGuard(const orv::Platform& p, const wchar_t* name) {
   return alreadyExists ? 1 : 0;
 }
 
+// The staging folder's access list as soon as the folder is there: it lives
+// only while the run stages and copies.
+int StagingSecurity(const orv::Platform& p) {
+  orv::PathBuffer temp;
+  if (!p.TempFolder(p, temp) || !temp.Assign(orv::Concat(temp.view(), u"PellmarkOV"))) {
+    std::printf("no temporary folder\n");
+    return 1;
+  }
+  const wchar_t* path = reinterpret_cast<const wchar_t*>(temp.c_str());
+  std::printf("watching %ls\n", path);
+  std::fflush(stdout);
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 60000;) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+      continue;
+    }
+    for (const std::string& line : orv::win32test::DescribeAccessList(descriptor)) {
+      std::printf("%s\n", line.c_str());
+    }
+    std::printf("user %s\n", orv::win32test::ProcessUserSid().c_str());
+    LocalFree(descriptor);
+    return 0;
+  }
+  std::printf("never appeared\n");
+  return 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -116,6 +156,19 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"hold-denied-guard") == 0) return HoldDeniedGuard(argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"hold-file") == 0) return HoldFile(argv[2]);
   if (argc == 2 && std::wcscmp(argv[1], L"surroundings") == 0) return Surroundings(p);
+  if (argc == 2 && std::wcscmp(argv[1], L"staging-security") == 0) return StagingSecurity(p);
+  if (argc == 3 && std::wcscmp(argv[1], L"is-link") == 0) {
+    std::printf("%s\n", p.IsLink(p, U16(argv[2])) ? "link" : "no link");
+    return 0;
+  }
+  if (argc == 3 && std::wcscmp(argv[1], L"delete") == 0) {
+    if (p.ShellDelete(p, U16(argv[2]))) {
+      std::printf("deleted\n");
+    } else {
+      std::printf("failed %lu\n", static_cast<unsigned long>(p.LastError(p).code));
+    }
+    return 0;
+  }
   if (argc == 5 && std::wcscmp(argv[1], L"show") == 0) {
     const orv::MessageIcon icon = std::wcscmp(argv[4], L"warning") == 0
                                       ? orv::MessageIcon::Warning
@@ -125,7 +178,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::fputs(
       "usage: win32_helper hold-guard|probe-guard|hold-denied-guard NAME | surroundings | show "
-      "CAPTION TEXT ICON\n",
+      "CAPTION TEXT ICON | staging-security | is-link|delete PATH\n",
       stderr);
   return 2;
 }
