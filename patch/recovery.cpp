@@ -49,7 +49,7 @@ bool IsCopyName(StringView name, StringView addinDir) {
 // A name the volume could not tell about counts as there: nothing is
 // journaled for removal, or taken for gone, on no answer.
 bool Exists(const Platform& p, const String& path) {
-  return p.FolderExists(p, path.c_str()) || p.FileExists(p, path.c_str()) != FileProbe::Absent;
+  return LookAtName(p, path) != FileProbe::Absent;
 }
 
 }  // namespace
@@ -133,10 +133,9 @@ Journal WriteJournal(const Platform& p, const RunContext& context) {
 bool StillThere(const Platform& p, const String& folder) {
   bool there = true;
   Retry([&] {
-    if (p.FolderExists(p, folder.c_str())) return true;
-    const FileProbe file = p.FileExists(p, folder.c_str());
-    there = file != FileProbe::Absent;
-    return file != FileProbe::Unanswered;
+    const FileProbe name = LookAtName(p, folder);
+    there = name != FileProbe::Absent;
+    return name != FileProbe::Unanswered;
   });
   return there;
 }

@@ -25,6 +25,11 @@ HostVersionClass ClassifyHostVersion(const FileVersion4& version);
 // that is not a usable folder path, which means the host is not installed.
 bool DiscoverHost(const Platform& platform, PathBuffer& hostDir, RunLog& log);
 
+// Whether anything, folder or file, bears the name: Absent when nothing
+// does (a file of that name is not ours to copy onto, nor to remove after a
+// failed copy), Unanswered when the volume could not tell.
+FileProbe LookAtName(const Platform& platform, const String& name);
+
 // Creates or empties target and writes size bytes of data to it, retried;
 // a failed attempt removes what it wrote.
 bool WriteWholeFile(const Platform& platform, const char16_t* target, const void* data,

@@ -7,15 +7,12 @@
 
 namespace orv {
 
-namespace {
-
-// Absent when nothing bears the name: a file of that name is not ours to
-// copy onto, nor to remove after a failed copy. Unanswered when the volume
-// could not tell.
 FileProbe LookAtName(const Platform& p, const String& name) {
   if (p.FolderExists(p, name.c_str())) return FileProbe::Present;
   return p.FileExists(p, name.c_str());
 }
+
+namespace {
 
 // The first free name of the plain and the numbered copy names, in picked:
 // Absent. Present when every name up to the last numbered one is taken (a
