@@ -44,6 +44,8 @@ bool Succeeded(const Result& result) {
     return result == FileProbe::Present;
   } else if constexpr (std::is_same_v<Result, FileCompare>) {
     return result == FileCompare::Same;
+  } else if constexpr (std::is_same_v<Result, NameOwner>) {
+    return result == NameOwner::Ours || result == NameOwner::Others;
   } else {
     static_assert(std::is_same_v<Result, RegistryRead>);
     return result == RegistryRead::Read;
@@ -56,6 +58,8 @@ template <typename Result>
 bool SaysNo(SeamOp op, const Result& result) {
   if constexpr (std::is_same_v<Result, FileProbe>) {
     return result == FileProbe::Absent;
+  } else if constexpr (std::is_same_v<Result, NameOwner>) {
+    return result == NameOwner::Absent;
   } else {
     return op == SeamOp::FolderExists;
   }
@@ -76,7 +80,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
       Result result = (inner.*member)(inner, std::forward<Args>(args)...);
       const char16_t* paths[2] = {nullptr, nullptr};
       int found = 0;
-      const auto take = [&](const auto& arg) {
+      [[maybe_unused]] const auto take = [&](const auto& arg) {
         if constexpr (std::is_same_v<std::decay_t<decltype(arg)>, const char16_t*>) {
           if (found < 2) paths[found++] = arg;
         }

@@ -51,6 +51,24 @@ enum class FileCompare : std::uint8_t {
   Failed,     // could not be read to the end
 };
 
+// Who owns a name.
+enum class NameOwner : std::uint8_t {
+  Absent,      // nothing bears the name
+  Ours,        // the account this process runs as
+  Others,      // any other account
+  Unanswered,  // the owner could not be read
+};
+
+// What a file or folder is, whatever name it is reached by: the volume and
+// the file's number on it.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
 // An operation's parameter list, the record it is called through first.
 #define ORV_SEAM_PARAMETERS(...) (const ::orv::Platform& self __VA_OPT__(, ) __VA_ARGS__)
 

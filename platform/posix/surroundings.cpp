@@ -61,3 +61,22 @@ bool FullPath(const Platform&, const char16_t* path, String& full) {
 }
 
 }  // namespace orv::posix
+
+namespace orv::posix {
+
+bool InSessionZero(const Platform&) {
+  // POSIX has no sessions of named objects.
+  return false;
+}
+
+void Wait(const Platform&, std::uint32_t milliseconds) {
+  ::usleep(static_cast<useconds_t>(milliseconds) * 1000);
+}
+
+bool LeaveCurrentFolder(const Platform&) {
+  // POSIX renames a folder that is some process's current folder, and the
+  // in-process tests rely on their own: nothing to do.
+  return true;
+}
+
+}  // namespace orv::posix

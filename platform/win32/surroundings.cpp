@@ -32,6 +32,24 @@ bool CanShowMessages(const Platform&) {
   return MessagesCanBeSeen(session, stationFlags);
 }
 
+bool InSessionZero(const Platform&) {
+  // Not known counts as session 0: there the two guard names are one object,
+  // and taking both would find the run's own first handle and never patch.
+  DWORD id = 0;
+  return !ProcessIdToSessionId(GetCurrentProcessId(), &id) || id == 0;
+}
+
+void Wait(const Platform&, std::uint32_t milliseconds) {
+  Sleep(milliseconds);
+}
+
+bool LeaveCurrentFolder(const Platform&) {
+  wchar_t system[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return Fail();
+  return SetCurrentDirectoryW(system) || Fail();
+}
+
 LocalClock LocalTimeNow(const Platform&) {
   SYSTEMTIME now{};
   GetLocalTime(&now);

@@ -122,7 +122,7 @@ struct Paths {
 template <typename... Args>
 Paths PathsOf(const Args&... args) {
   Paths paths;
-  const auto take = [&paths](const auto& arg) {
+  [[maybe_unused]] const auto take = [&paths](const auto& arg) {
     if constexpr (std::is_same_v<std::decay_t<decltype(arg)>, const char16_t*>) {
       (paths.first == nullptr ? paths.first : paths.second) = arg;
     }
@@ -139,6 +139,9 @@ auto Pass(FaultPlatform& f, Args&&... args) {
   if constexpr (op == Op::ShowMessage) {
     const auto& [caption, text, icon] = std::tie(args...);
     f.Record(Notice{caption, text, icon});
+  } else if constexpr (op == Op::Wait) {
+    // Counted, never spent: a test passes no real time in a back-off.
+    f.RecordWait(std::get<0>(std::tie(args...)));
   } else {
     return (f.real().*member)(f.real(), std::forward<Args>(args)...);
   }
@@ -186,6 +189,8 @@ Result Failed(FaultPlatform& f, Args&&... args) {
       return RegistryRead::Failed;
     } else if constexpr (std::is_same_v<Result, FileCompare>) {
       return FileCompare::Failed;
+    } else if constexpr (std::is_same_v<Result, NameOwner>) {
+      return NameOwner::Unanswered;
     } else {
       return Result{};  // false, null, or no time stamp
     }

@@ -84,6 +84,9 @@ class FaultPlatform : public SeamLayer {
   void NoteCopyOntoTakenName() { ++copiesOntoTakenNames_; }
   const std::vector<Call>& Trace() const { return trace_; }
   const std::vector<Notice>& Notices() const { return notices_; }
+  // The waits asked for, in milliseconds, in order: counted, not spent.
+  const std::vector<std::uint32_t>& Waits() const { return waits_; }
+  void RecordWait(std::uint32_t milliseconds) { waits_.push_back(milliseconds); }
 
   // For the wrapped record's functions.
   const Platform& real() const { return *inner; }
@@ -116,6 +119,7 @@ class FaultPlatform : public SeamLayer {
   bool leaveProbeFile_ = false;
   int copiesOntoTakenNames_ = 0;
   std::vector<Notice> notices_;
+  std::vector<std::uint32_t> waits_;
   std::optional<SystemError> injected_;
   std::map<const FileStream*, String> streams_;
   std::map<std::pair<Op, int>, std::function<void()>> effects_;
