@@ -36,17 +36,6 @@ void RemoveEverySecondFile(const char16_t* folder) {
 
 namespace {
 
-// What went wrong, in words every build can turn into its own code.
-enum class Reason {
-  AccessDenied,
-  SharingViolation,
-  DiskFull,
-  PathNotFound,
-  InvalidData,
-  Exists,
-  NotReady,
-};
-
 // The failure a real machine is most likely to give for each operation: a
 // file held open by a scanner or the host, a full disk, a path that went
 // away, rights that were taken, a volume that stopped answering.
@@ -82,7 +71,10 @@ Reason ReasonFor(Op op) {
 }  // namespace
 
 SystemError InjectedError(Op op) {
-  const Reason reason = ReasonFor(op);
+  return ErrorFor(op, ReasonFor(op));
+}
+
+SystemError ErrorFor([[maybe_unused]] Op op, Reason reason) {
 #ifdef _WIN32
   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,
   // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS,
@@ -140,8 +132,10 @@ auto Pass(FaultPlatform& f, Args&&... args) {
     const auto& [caption, text, icon] = std::tie(args...);
     f.Record(Notice{caption, text, icon});
   } else if constexpr (op == Op::Wait) {
-    // Counted, never spent: a test passes no real time in a back-off.
+    // Counted, never spent: a test passes no real time in a back-off. A
+    // record below that keeps a clock of its own is told of it.
     f.RecordWait(std::get<0>(std::tie(args...)));
+    if (f.ForwardsWaits()) (f.real().*member)(f.real(), std::forward<Args>(args)...);
   } else {
     return (f.real().*member)(f.real(), std::forward<Args>(args)...);
   }

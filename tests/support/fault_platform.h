@@ -87,6 +87,11 @@ class FaultPlatform : public SeamLayer {
   // The waits asked for, in milliseconds, in order: counted, not spent.
   const std::vector<std::uint32_t>& Waits() const { return waits_; }
   void RecordWait(std::uint32_t milliseconds) { waits_.push_back(milliseconds); }
+  // Each wait also goes to the wrapped record: for a record that counts
+  // time without spending it (the Windows model's clock), never for the
+  // system's backend, which would sleep.
+  void ForwardWaits() { forwardWaits_ = true; }
+  bool ForwardsWaits() const { return forwardWaits_; }
 
   // For the wrapped record's functions.
   const Platform& real() const { return *inner; }
@@ -124,12 +129,26 @@ class FaultPlatform : public SeamLayer {
   std::map<const FileStream*, String> streams_;
   std::map<std::pair<Op, int>, std::function<void()>> effects_;
   bool powerLoss_ = false;
+  bool forwardWaits_ = false;
   std::set<std::filesystem::path> unflushed_;  // lexically normal
   void LoseUnflushedData() const;
+};
+
+// What went wrong, in words every build can turn into its own code.
+enum class Reason {
+  AccessDenied,
+  SharingViolation,
+  DiskFull,
+  PathNotFound,
+  InvalidData,
+  Exists,
+  NotReady,
 };
 
 // The reason the layer gives for an injected failure of op, in this build's
 // terms (Windows error codes, the shell's results, or errno).
 SystemError InjectedError(Op op);
+// A failure of op for that reason, in this build's terms.
+SystemError ErrorFor(Op op, Reason reason);
 
 }  // namespace orv::test
