@@ -8,6 +8,7 @@
 //   crash_points                 run every crash point and check
 //   crash_points --write FILE    also write the table (docs/crash-points.md)
 //   crash_points --check FILE    also fail when FILE is not what --write makes
+//   crash_points --model         every run under the Windows model, no table
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,20 +67,24 @@ std::string ShowCall(const Baseline& base, const Call& call) {
   return std::string(Name(call.op)) + (paths.empty() ? "" : " " + paths);
 }
 
+// Every run under the Windows model (SweepModel) rather than plainly.
+bool g_modelled = false;
+
 std::string RunAgain(const Scene& scene, std::string& left) {
-  FaultPlatform fault(SystemPlatform());
-  const ProgramResult result = RunProgram(fault);
+  RunLayers layers(scene, g_modelled);
+  const ProgramResult result = RunProgram(layers.fault());
   left = scene.Describe();
   return result.outcome ? Name(*result.outcome) : "no single notice";
 }
 
 // Crashes a child before call index, as a power cut when powerLoss; empty
 // when that went as planned.
-std::string CrashBefore(int index, bool powerLoss) {
+std::string CrashBefore(const Scene& scene, int index, bool powerLoss) {
   std::fflush(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
-    FaultPlatform fault(SystemPlatform());
+    RunLayers layers(scene, g_modelled);
+    FaultPlatform& fault = layers.fault();
     fault.CrashBefore(index);
     fault.SetPowerLoss(powerLoss);
     RunProgram(fault);
@@ -134,7 +139,7 @@ std::string PowerCut(const Baseline& base, int index, std::vector<std::string>& 
   for (int l = 0; l < manifest::kLibraryCount; ++l) {
     libraries.push_back(ReadBytes(cut.install.Library(l)));
   }
-  if (const std::string problem = CrashBefore(index, true); !problem.empty()) {
+  if (const std::string problem = CrashBefore(cut, index, true); !problem.empty()) {
     breaches.push_back(std::to_string(index) + " (power cut): " + problem);
     return problem;
   }
@@ -212,12 +217,14 @@ int Main(int argc, char** argv) {
     write = argv[2];
   } else if (argc == 3 && std::strcmp(argv[1], "--check") == 0) {
     check = argv[2];
+  } else if (argc == 2 && std::strcmp(argv[1], "--model") == 0) {
+    g_modelled = true;
   } else if (argc != 1) {
-    std::fprintf(stderr, "usage: crash_points [--write FILE | --check FILE]\n");
+    std::fprintf(stderr, "usage: crash_points [--write FILE | --check FILE | --model]\n");
     return 2;
   }
 
-  const Baseline& base = TheBaseline();
+  const Baseline& base = TheBaseline(false, g_modelled);
   std::vector<Row> rows;
   std::vector<std::string> breaches;
   int powerCutLosses = 0;
@@ -228,7 +235,7 @@ int Main(int argc, char** argv) {
     Row row;
     row.index = index;
     row.call = ShowCall(base, base.trace[index]);
-    if (const std::string problem = CrashBefore(index, false); !problem.empty()) {
+    if (const std::string problem = CrashBefore(scene, index, false); !problem.empty()) {
       breaches.push_back(std::to_string(index) + ": " + problem);
       continue;
     }
@@ -271,9 +278,11 @@ int Main(int argc, char** argv) {
   for (const Row& row : rows) stuck += row.recovers ? 0 : 1;
   for (const std::string& breach : breaches) std::fprintf(stderr, "%s\n", breach.c_str());
   std::printf(
-      "crash points: %zu points, %d not recovered by a later run, %d files whose data a power cut "
+      "crash points%s: %zu points, %d not recovered by a later run, %d files whose data a power "
+      "cut "
       "lost after the swap, %zu violations\n",
-      base.trace.size(), stuck, powerCutLosses, breaches.size());
+      g_modelled ? " under the Windows model" : "", base.trace.size(), stuck, powerCutLosses,
+      breaches.size());
   return breaches.empty() && !stale ? 0 : 1;
 }
 

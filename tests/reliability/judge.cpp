@@ -123,12 +123,13 @@ std::vector<String> LogArguments(const String& path) {
 
 namespace {
 
-Baseline MakeBaseline(bool logged) {
+Baseline MakeBaseline(bool logged, bool modelled) {
   Baseline b;
   Scene scene;
   TempDir logs;
   const String logPath = logs / u"run.log";
-  FaultPlatform fault(SystemPlatform());
+  RunLayers layers(scene, modelled);
+  FaultPlatform& fault = layers.fault();
   const ProgramResult result =
       RunProgram(fault, logged ? LogArguments(logPath) : std::vector<String>{});
   if (result.outcome != PatchOutcome::Succeeded) {
@@ -159,11 +160,30 @@ Baseline MakeBaseline(bool logged) {
 
 }  // namespace
 
-const Baseline& TheBaseline(bool logged) {
-  static const Baseline plain = MakeBaseline(false);
+const Baseline& TheBaseline(bool logged, bool modelled) {
+  if (modelled) {
+    static const Baseline modelledPlain = MakeBaseline(false, true);
+    if (!logged) return modelledPlain;
+    static const Baseline modelledWithLog = MakeBaseline(true, true);
+    return modelledWithLog;
+  }
+  static const Baseline plain = MakeBaseline(false, false);
   if (!logged) return plain;
-  static const Baseline withLog = MakeBaseline(true);
+  static const Baseline withLog = MakeBaseline(true, false);
   return withLog;
+}
+
+ModelOptions SweepModel(const Scene& scene) {
+  return ModelOptions().InSession(0).Scanner(400).MergingRenames().PinningFolders().StartedIn(
+      scene.install.addin + u"\\de");
+}
+
+RunLayers::RunLayers(const Scene& scene, bool modelled) {
+  if (modelled) {
+    modelled_.emplace(SweepModel(scene));
+  } else {
+    plain_.emplace(SystemPlatform());
+  }
 }
 
 Scene::Scene() : oldAddin(DescribeTree(install.addin)), outside(Outside()) {}

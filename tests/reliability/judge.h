@@ -10,6 +10,7 @@
 #include "patch/outcome.h"
 #include "tests/patch/installation.h"
 #include "tests/support/fault_platform.h"
+#include "tests/support/windows_model.h"
 
 namespace orv::test {
 
@@ -39,8 +40,8 @@ struct Baseline {
   Stage StageOf(int index) const;
 };
 // The clean run without arguments, or with /log (to a file outside the
-// installation).
-const Baseline& TheBaseline(bool logged = false);
+// installation); plainly or under the Windows model as SweepModel sets it.
+const Baseline& TheBaseline(bool logged = false, bool modelled = false);
 // The arguments of a logged run writing to path.
 std::vector<String> LogArguments(const String& path);
 
@@ -62,6 +63,23 @@ class Scene {
   // The state in a few words, paths relative to the installation.
   std::string Describe() const;
   String Relative(StringView path) const;
+};
+
+// Windows as the sweep and the crash points run under it: session 0, a
+// scanner, renames that merge into a taken folder, and the program started
+// from inside the add-in folder.
+ModelOptions SweepModel(const Scene& scene);
+
+// The layers of one run on scene's installation: the fault layer over the
+// system's backend, or over the Windows model.
+class RunLayers {
+ public:
+  RunLayers(const Scene& scene, bool modelled);
+  FaultPlatform& fault() { return modelled_ ? modelled_->fault : *plain_; }
+
+ private:
+  std::optional<ModelledRun> modelled_;
+  std::optional<FaultPlatform> plain_;
 };
 
 // Every breach of the promise by a run that ended with result, whose first
