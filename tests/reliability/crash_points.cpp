@@ -9,6 +9,7 @@
 //   crash_points --write FILE    also write the table (docs/crash-points.md)
 //   crash_points --check FILE    also fail when FILE is not what --write makes
 //   crash_points --model         every run under the Windows model, no table
+//                                and no power cuts
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -210,6 +211,38 @@ std::string Table(const std::vector<Row>& rows) {
   return out.str();
 }
 
+// Calls that read, look, flush or wait: without a power cut, the disk is
+// after them as it was before.
+bool ChangesNothing(Op op) {
+  switch (op) {
+    case Op::FileExists:
+    case Op::FolderExists:
+    case Op::IsLink:
+    case Op::ReadOwner:
+    case Op::ReadIdentity:
+    case Op::ReadFolderChain:
+    case Op::ReadFileVersion:
+    case Op::ReadRegistryValue:
+    case Op::ExpandEnvironmentText:
+    case Op::MakeLocalTimeStamp:
+    case Op::TempFolder:
+    case Op::ReadSmallFile:
+    case Op::ReadFileStatus:
+    case Op::FlushFile:
+    case Op::FlushFolder:
+    case Op::CompareFileWithBytes:
+    case Op::CompareFiles:
+    case Op::ListFolder:
+    case Op::FindPayload:
+    case Op::LoadTableString:
+    case Op::ShowMessage:
+    case Op::Wait:
+      return true;
+    default:
+      return false;
+  }
+}
+
 int Main(int argc, char** argv) {
   const char* write = nullptr;
   const char* check = nullptr;
@@ -228,9 +261,19 @@ int Main(int argc, char** argv) {
   std::vector<Row> rows;
   std::vector<std::string> breaches;
   int powerCutLosses = 0;
+  int skipped = 0;
   for (int index = 0; index < static_cast<int>(base.trace.size()); ++index) {
+    // Under the model, to keep the test's time modest: the crash alone (what
+    // a power cut loses does not depend on where Windows differs), and only
+    // after a call that may change the disk (a crash after one that cannot
+    // leaves what the crash before it left).
+    if (g_modelled && index > 0 && ChangesNothing(base.trace[index - 1].op)) {
+      ++skipped;
+      continue;
+    }
     // Each installation points the environment at itself: one at a time.
-    const std::string cutLeft = PowerCut(base, index, breaches, powerCutLosses);
+    const std::string cutLeft =
+        g_modelled ? std::string() : PowerCut(base, index, breaches, powerCutLosses);
     Scene scene;
     Row row;
     row.index = index;
@@ -277,12 +320,17 @@ int Main(int argc, char** argv) {
   int stuck = 0;
   for (const Row& row : rows) stuck += row.recovers ? 0 : 1;
   for (const std::string& breach : breaches) std::fprintf(stderr, "%s\n", breach.c_str());
-  std::printf(
-      "crash points%s: %zu points, %d not recovered by a later run, %d files whose data a power "
-      "cut "
-      "lost after the swap, %zu violations\n",
-      g_modelled ? " under the Windows model" : "", base.trace.size(), stuck, powerCutLosses,
-      breaches.size());
+  if (g_modelled) {
+    std::printf(
+        "crash points under the Windows model: %zu points (%d after a call that changes nothing "
+        "skipped), %d not recovered by a later run, %zu violations\n",
+        base.trace.size(), skipped, stuck, breaches.size());
+  } else {
+    std::printf(
+        "crash points: %zu points, %d not recovered by a later run, %d files whose data a power "
+        "cut lost after the swap, %zu violations\n",
+        base.trace.size(), stuck, powerCutLosses, breaches.size());
+  }
   return breaches.empty() && !stale ? 0 : 1;
 }
 

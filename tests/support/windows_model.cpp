@@ -148,18 +148,20 @@ struct Forward<Result (*)(const Platform&, Args...)> {
     } else if constexpr (op == Op::ShellCopy) {
       const fs::path from = Normal(std::get<0>(a));
       const fs::path to = Normal(std::get<1>(a));
-      if (!pass()) return false;
-      // The copy stops at the first file in use: what comes after it in the
-      // tree is not copied.
-      bool stopped = false;
-      for (const fs::path& file : FilesBelow(from)) {
-        stopped = stopped || m.FileInUse(file);
+      const std::vector<fs::path> files = FilesBelow(from);
+      const bool blocked = std::any_of(files.begin(), files.end(),
+                                       [&](const fs::path& file) { return m.FileInUse(file); });
+      // The copy stops at a file in use; the model stops it before its first
+      // file, with the new folder made.
+      if (blocked && !fs::exists(Status(to))) {
         std::error_code ec;
-        if (stopped) fs::remove(to / file.lexically_relative(from), ec);
-        if (!stopped) m.Scanned(file);
+        fs::create_directory(to, ec);
+        return m.Refuse(op, Reason::SharingViolation);
       }
+      if (!pass()) return false;
+      for (const fs::path& file : files) m.Scanned(file);
       m.ScannedTree(to);
-      return !stopped || m.Refuse(op, Reason::SharingViolation);
+      return true;
     } else if constexpr (op == Op::CopySingleFile) {
       const fs::path from = Normal(std::get<0>(a));
       const fs::path to = Normal(std::get<1>(a));
