@@ -125,7 +125,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
     } else if constexpr (op == Op::ShellRename) {
       const fs::path from = Normal(std::get<0>(a));
       const fs::path to = Normal(std::get<1>(a));
-      if (o.mergingRename && fs::exists(Status(to))) {
+      if (o.mergingRename && fs::exists(Status(to)) && fs::exists(Status(from))) {
         const fs::file_status source = Status(from);
         if (fs::is_directory(source) && fs::is_directory(Status(to))) {
           return MergeInto(m, from, to) || m.Refuse(op, Reason::SharingViolation);
