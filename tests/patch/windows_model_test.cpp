@@ -192,18 +192,27 @@ TEST(UnderWindows, SessionZeroPatchesAndRunsExcludeEachOther) {
   }
 }
 
+// Merged into whole, the backup would then be removed with the run's own;
+// merged into in part (a file in use), the add-in would be half moved.
 TEST(UnderWindows, AnAdministratorsBackupIsNeverMergedInto) {
-  test::Installation install;
-  const String backup = install.addin + manifest::kBackupSuffix;
-  test::MakeFolders(backup + u"\\de");
-  test::WriteBytes(backup + u"\\de\\notes.txt", "the administrator's own");
-  test::WriteBytes(backup + u"\\Pellmark.dll", "an older add-in, kept by hand");
-  const std::string before = test::DescribeTree(backup);
-  const std::string addin = install.Snapshot();
-  ModelledRun run(ModelOptions().MergingRenames());
-  EXPECT_EQ(RunApp(run.fault), 1603);
-  EXPECT_EQ(test::DescribeTree(backup), before);
-  EXPECT_TRUE(install.Snapshot() == addin) << "the add-in is not as it was";
+  for (const bool fileInUse : {false, true}) {
+    SCOPED_TRACE(fileInUse);
+    test::Installation install;
+    const String backup = install.addin + manifest::kBackupSuffix;
+    test::MakeFolders(backup + u"\\de");
+    test::WriteBytes(backup + u"\\de\\notes.txt", "the administrator's own");
+    test::WriteBytes(backup + u"\\Pellmark.dll", "an older add-in, kept by hand");
+    const std::string before = test::DescribeTree(backup);
+    const std::string addin = install.Snapshot();
+    ModelledRun run(ModelOptions().MergingRenames());
+    if (fileInUse) {
+      run.fault.BeforeCall(Op::ShellRename, 1,
+                           [&] { run.model.HoldFile(install.addin + u"\\settings.ini"); });
+    }
+    EXPECT_EQ(RunApp(run.fault), 1603);
+    EXPECT_EQ(test::DescribeTree(backup), before);
+    EXPECT_TRUE(install.Snapshot() == addin) << "the add-in is not as it was";
+  }
 }
 
 // The waits of each retried operation: a run of waits after calls of one
