@@ -58,7 +58,11 @@ int COrvantoUpdateApp::EndInstance() {
 bool COrvantoUpdateApp::HoldGuard() {
   const Platform& p = platform_;
   bool alreadyExists = false;
-  mutex_ = p.CreateInstanceGuard(p, manifest::kMutexName, alreadyExists);
+  // In session 0 a session's names are the global ones: "NAME" is the
+  // object "Global\NAME" is, and a second handle to it would find this
+  // run's own first one. The global name alone guards there, against every
+  // session's runs and every other copy in session 0.
+  if (!p.InSessionZero(p)) mutex_ = p.CreateInstanceGuard(p, manifest::kMutexName, alreadyExists);
   if (!alreadyExists) {
     globalMutex_ = p.CreateInstanceGuard(p, manifest::kGlobalMutexName, alreadyExists);
   }

@@ -149,8 +149,9 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
 void RemoveProbeFile(const Platform& p, RunContext& context) {
   if (context.probeFile.view().empty()) return;
   const char16_t* probe = context.probeFile.c_str();
-  if (Retry(
-          [&] { return p.RemoveFile(p, probe) || p.FileExists(p, probe) == FileProbe::Absent; })) {
+  if (Retry(p, [&] {
+        return p.RemoveFile(p, probe) || p.FileExists(p, probe) == FileProbe::Absent;
+      })) {
     context.probeFile.Clear();
   } else {
     context.log.Line("the probe file could not be removed: " + LogText(context.probeFile.view()));

@@ -19,6 +19,7 @@ bool IsChange(SeamOp op) {
     case SeamOp::MakePrivateFolder:
     case SeamOp::RemoveFile:
     case SeamOp::CopySingleFile:
+    case SeamOp::CarryOverAccess:
       return true;
     default:
       return false;
@@ -74,7 +75,10 @@ struct Forward<Result (*)(const Platform&, Args...)> {
   static Result Call(const Platform& self, Args... args) {
     auto& layer = SeamLayer::Of<LoggingPlatform>(self);
     const Platform& inner = *layer.inner;
-    if constexpr (std::is_void_v<Result>) {
+    if constexpr (op == SeamOp::Wait) {
+      layer.ReportWait(args...);
+      (inner.*member)(inner, std::forward<Args>(args)...);
+    } else if constexpr (std::is_void_v<Result>) {
       (inner.*member)(inner, std::forward<Args>(args)...);
     } else {
       Result result = (inner.*member)(inner, std::forward<Args>(args)...);
@@ -101,15 +105,22 @@ LoggingPlatform::LoggingPlatform(const Platform& inner, RunLog& log) : SeamLayer
 
 void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded,
                              bool saysNo) {
+  // A look that answered is not logged, and does not break a retry's count.
+  if (succeeded && !IsChange(op)) return;
   String paths = path != nullptr ? String(path) : String();
   if (to != nullptr) paths.append(u" -> ").append(to);
-  attempt_ = (op == lastOp_ && paths == lastPaths_) ? attempt_ + 1 : 1;
-  lastOp_ = op;
-  lastPaths_ = paths;
-  if (succeeded && !IsChange(op)) return;
+  Attempts& attempts = attempts_[{op, paths}];
+  attempts.count = attempts.count > 0 && attempts.waitsSeen != waits_ ? attempts.count + 1 : 1;
+  attempts.waitsSeen = waits_;
+  const int attempt = attempts.count;
   std::string line = NameOf(op);
   if (!paths.empty()) line += " " + LogText(paths);
-  if (IsChange(op) || attempt_ > 1) line += ", attempt " + std::to_string(attempt_);
+  if (succeeded) attempts_.erase({op, paths});
+  if (!succeeded) {
+    lastFailure_ = line;
+    lastFailureAttempt_ = attempt;
+  }
+  if (IsChange(op) || attempt > 1) line += ", attempt " + std::to_string(attempt);
   if (succeeded) {
     log_.Line(line + ": done");
   } else if (saysNo) {
@@ -118,6 +129,12 @@ void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to
   } else {
     log_.Failure(line + ": failed");
   }
+}
+
+void LoggingPlatform::ReportWait(std::uint32_t milliseconds) {
+  ++waits_;
+  log_.Line("waiting " + std::to_string(milliseconds) + " ms before attempt " +
+            std::to_string(lastFailureAttempt_ + 1) + " of " + lastFailure_);
 }
 
 }  // namespace orv

@@ -4,7 +4,10 @@
 // attempt number. The stages add what the calls mean.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "patch/run_log.h"
 #include "platform/seam_layer.h"
@@ -22,14 +25,25 @@ class LoggingPlatform : public SeamLayer {
   // Writes what the call of op with these paths came to; saysNo when a look
   // answered "no" rather than failed.
   void Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded, bool saysNo);
+  // Names a wait of the back-off, and the attempt it comes before.
+  void ReportWait(std::uint32_t milliseconds);
 
  private:
   RunLog& log_;
   Platform record_;
-  // The call before, to count the attempts of a retried one.
-  SeamOp lastOp_{};
-  String lastPaths_;
-  int attempt_ = 0;
+  // Each call's attempt number: a call of the same operation on the same
+  // paths after a wait of the back-off is the next attempt of one retried
+  // operation, whatever looks came between; with no wait since, it is a new
+  // operation.
+  struct Attempts {
+    int count = 0;
+    int waitsSeen = 0;
+  };
+  std::map<std::pair<SeamOp, String>, Attempts> attempts_;
+  int waits_ = 0;
+  // The failure the next wait is for.
+  std::string lastFailure_;
+  int lastFailureAttempt_ = 0;
 };
 
 }  // namespace orv

@@ -36,6 +36,10 @@ inline constexpr char16_t kJournalSuffix[] = u"_JOURNAL";
 inline constexpr int kLastReplacementNumber = 9999;
 
 inline constexpr int kAttempts = 20;
+// The first wait of a retried operation, and each next one that many
+// tenths of the one before: 10 ms, 14 ms, 19 ms ... 3.9 s, 13.7 s in all.
+inline constexpr std::uint32_t kFirstWaitMilliseconds = 10;
+inline constexpr std::uint32_t kWaitGrowth = 14;
 
 inline constexpr char16_t kMutexName[] = u"WinOrvantoPatch1_Main";
 // The same guard across sessions: a SYSTEM run in session 0 and a user's run

@@ -106,22 +106,22 @@ String JournalPath(StringView addinDir) {
 }
 
 bool RenameFolder(const Platform& p, const String& from, const String& to) {
-  return Retry([&] { return p.ShellRename(p, from.c_str(), to.c_str()); });
+  return Retry(p, [&] { return p.ShellRename(p, from.c_str(), to.c_str()); });
 }
 
 Journal WriteJournal(const Platform& p, const RunContext& context) {
   Journal journal;
   journal.staging = String(context.stagingDir.view());
   journal.copy = context.replacementDir;
-  // A "_BAK" that is there already is not this run's to remove.
-  if (!Exists(p, context.backupDir)) journal.backup = context.backupDir;
+  // Free when it was looked at before the copy: the run stops when it is not.
+  journal.backup = context.backupDir;
   const std::string text = JournalText(journal);
   const String path = JournalPath(context.addinDir.view());
   // On disk before the first folder it names is made beside the add-in, so
   // that a power cut cannot leave the folders without their journal.
   if (!WriteWholeFile(p, path.c_str(), text.data(), text.size()) ||
-      !Retry([&] { return p.FlushFile(p, path.c_str()); }) ||
-      !Retry([&] { return p.FlushFolder(p, context.hostInstallDir.c_str()); })) {
+      !Retry(p, [&] { return p.FlushFile(p, path.c_str()); }) ||
+      !Retry(p, [&] { return p.FlushFolder(p, context.hostInstallDir.c_str()); })) {
     context.log.Failure("the journal could not be written; the run goes on without it");
   }
   return journal;
@@ -132,7 +132,7 @@ Journal WriteJournal(const Platform& p, const RunContext& context) {
 // journal is kept for the next run to look again.
 bool StillThere(const Platform& p, const String& folder) {
   bool there = true;
-  Retry([&] {
+  Retry(p, [&] {
     const FileProbe name = LookAtName(p, folder);
     there = name != FileProbe::Absent;
     return name != FileProbe::Unanswered;
@@ -150,7 +150,7 @@ void EndJournal(const Platform& p, const RunContext& context, const Journal& jou
     }
   }
   const String path = JournalPath(context.addinDir.view());
-  Retry([&] {
+  Retry(p, [&] {
     return p.RemoveFile(p, path.c_str()) || p.FileExists(p, path.c_str()) == FileProbe::Absent;
   });
 }

@@ -8,7 +8,7 @@ namespace orv {
 // One write of the whole content; a short write leaves no partial file
 // behind for the next attempt to be mistaken for.
 bool WriteWholeFile(const Platform& p, const char16_t* target, const void* data, std::size_t size) {
-  return Retry([&] {
+  return Retry(p, [&] {
     FileStream* stream = p.OpenFileForWrite(p, target);
     if (stream == nullptr) return false;
     const bool written = p.WriteToFile(p, stream, data, size);
@@ -57,7 +57,7 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
 }  // namespace
 
 void RemoveWorkFolder(const Platform& p, const char16_t* folder) {
-  Retry([&] { return p.ShellDelete(p, folder) || !p.FolderExists(p, folder); });
+  Retry(p, [&] { return p.ShellDelete(p, folder) || !p.FolderExists(p, folder); });
 }
 
 std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context) {

@@ -28,13 +28,12 @@ FileProbe PickReplacementDir(const Platform& p, StringView addinDir, String& pic
   }
 }
 
-// Removes what a failed copy left under the name, retried; true once
-// nothing bears it.
+// Removes what a failed copy left under the name; true once nothing bears
+// it. One attempt of the copy's own: a removal that fails is the reason the
+// copy waits for and tries again.
 bool ClearCopyName(const Platform& p, const String& name) {
-  return Retry([&] {
-    p.ShellDelete(p, name.c_str());  // fails when nothing was left: the look decides
-    return LookAtName(p, name) == FileProbe::Absent;
-  });
+  p.ShellDelete(p, name.c_str());  // fails when nothing was left: the look decides
+  return LookAtName(p, name) == FileProbe::Absent;
 }
 
 // Every attempt copies onto a free name: a shell copy onto a name that is
@@ -46,7 +45,7 @@ bool ClearCopyName(const Platform& p, const String& name) {
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
   const String& target = context.replacementDir;
   bool attempted = false;
-  return Retry([&] {
+  return Retry(p, [&] {
     if (attempted && !ClearCopyName(p, target)) return false;
     attempted = true;
     return p.ShellCopy(p, context.stagingDir.c_str(), target.c_str());
@@ -59,7 +58,7 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
     p.LoadTableString(p, manifest::LibraryStringId(l), name);
     const String source = JoinPath(context.addinDir.view(), name);
     const String target = JoinPath(context.replacementDir, name);
-    if (!Retry([&] { return p.CopySingleFile(p, source.c_str(), target.c_str(), false); })) {
+    if (!Retry(p, [&] { return p.CopySingleFile(p, source.c_str(), target.c_str(), false); })) {
       return false;
     }
   }
@@ -68,7 +67,7 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
 
 bool Flush(const Platform& p, const String& path, bool folder) {
   return Retry(
-      [&] { return folder ? p.FlushFolder(p, path.c_str()) : p.FlushFile(p, path.c_str()); });
+      p, [&] { return folder ? p.FlushFolder(p, path.c_str()) : p.FlushFile(p, path.c_str()); });
 }
 
 // Every file of the new folder (the payload's and the libraries'), then the
@@ -143,6 +142,14 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
     log.Line("the add-in's own libraries could not be carried into the new folder");
     return FailAndCleanUp(p, context);
   }
+  // The copy took the access entries of the folder it was made in; the
+  // add-in's own (who may run or change it) are the old folder's.
+  if (!Retry(p, [&] {
+        return p.CarryOverAccess(p, addinDir.c_str(), context.replacementDir.c_str());
+      })) {
+    log.Line("the old add-in folder's access entries could not be given to the new one");
+    return FailAndCleanUp(p, context);
+  }
   if (!VerifyNewFolder(p, context)) {
     log.Line("the new add-in folder is not as it must be; the add-in is as it was");
     return FailAndCleanUp(p, context);
@@ -168,6 +175,8 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
   }
   log.Line("the new add-in folder is in place");
   RemoveWorkFolder(p, context.stagingDir.c_str());
+  // The name was free before the copy and a rename never lands on a taken
+  // one: what bears it now is the old add-in this run moved there.
   RemoveWorkFolder(p, context.backupDir.c_str());
   return PatchOutcome::Succeeded;
 }
@@ -189,6 +198,21 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   }
   context.replacementDir = picked;
   context.backupDir = Concat(addinDir, manifest::kBackupSuffix);
+  // The old folder goes aside only under a name that is free: what bears it
+  // now (an administrator's own backup) is not this run's to rename into,
+  // nor to remove after a success; a name the volume cannot tell about may
+  // be such a folder.
+  switch (LookAtName(p, context.backupDir)) {
+    case FileProbe::Absent:
+      break;
+    case FileProbe::Present:
+      return FailBeforeCopy(p, context,
+                            LogText(context.backupDir) +
+                                " is there already and is not this run's; the add-in is as it was");
+    case FileProbe::Unanswered:
+      return FailBeforeCopy(p, context,
+                            "whether " + LogText(context.backupDir) + " is free cannot be told");
+  }
   // A new folder whose files' paths would not fit is refused before the
   // add-in folder is touched: the shell passes over such a file and may
   // still report the copy done, and the swap would put an incomplete add-in

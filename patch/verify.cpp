@@ -10,9 +10,9 @@ namespace {
 
 // Compared again when it could not be read (a scanner holding the file for
 // a moment); a difference is final.
-bool Holds(RunLog& log, const String& file, const auto& compare) {
+bool Holds(const Platform& p, RunLog& log, const String& file, const auto& compare) {
   FileCompare result = FileCompare::Failed;
-  Retry([&] { return (result = compare()) != FileCompare::Failed; });
+  Retry(p, [&] { return (result = compare()) != FileCompare::Failed; });
   if (result == FileCompare::Same) return true;
   log.Line(LogText(file) + (result == FileCompare::Different ? " is not what the patch wrote there"
                                                              : " cannot be read back"));
@@ -51,7 +51,7 @@ bool HoldsOnlyWhatItMust(const Platform& p, const RunContext& context) {
     const String path =
         folder.empty() ? context.replacementDir : JoinPath(context.replacementDir, folder);
     std::vector<String> names;
-    if (!Retry([&] { return p.ListFolder(p, path.c_str(), names); })) {
+    if (!Retry(p, [&] { return p.ListFolder(p, path.c_str(), names); })) {
       context.log.Failure(LogText(path) + " cannot be listed");
       return false;
     }
@@ -76,7 +76,7 @@ bool VerifyNewFolder(const Platform& p, const RunContext& context) {
     if (!p.FindPayload(p, manifest::PayloadResourceId(k), data, size)) return false;
     p.LoadTableString(p, manifest::PayloadStringId(k), name);
     const String file = JoinPath(context.replacementDir, name);
-    if (!Holds(log, file, [&] { return p.CompareFileWithBytes(p, file.c_str(), data, size); })) {
+    if (!Holds(p, log, file, [&] { return p.CompareFileWithBytes(p, file.c_str(), data, size); })) {
       return false;
     }
   }
@@ -84,7 +84,7 @@ bool VerifyNewFolder(const Platform& p, const RunContext& context) {
     p.LoadTableString(p, manifest::LibraryStringId(l), name);
     const String file = JoinPath(context.replacementDir, name);
     const String original = JoinPath(context.addinDir.view(), name);
-    if (!Holds(log, file, [&] { return p.CompareFiles(p, file.c_str(), original.c_str()); })) {
+    if (!Holds(p, log, file, [&] { return p.CompareFiles(p, file.c_str(), original.c_str()); })) {
       return false;
     }
   }

@@ -41,6 +41,11 @@ inline bool Fail(int error = errno) {
   return false;
 }
 
+// What Wait does instead of sleeping, for the in-process tests, which count
+// the back-off's waits and pass no real time in them; null sleeps.
+using WaitHook = void (*)(std::uint32_t milliseconds);
+void SetWaitHook(WaitHook hook);
+
 #define ORV_SEAM_OP ORV_SEAM_DECLARE
 #include "platform/seam_ops.inc"
 #undef ORV_SEAM_OP

@@ -69,7 +69,16 @@ bool InSessionZero(const Platform&) {
   return false;
 }
 
+namespace {
+WaitHook g_waitHook = nullptr;
+}
+
+void SetWaitHook(WaitHook hook) {
+  g_waitHook = hook;
+}
+
 void Wait(const Platform&, std::uint32_t milliseconds) {
+  if (g_waitHook != nullptr) return g_waitHook(milliseconds);
   ::usleep(static_cast<useconds_t>(milliseconds) * 1000);
 }
 

@@ -185,22 +185,40 @@ TEST(Log, SaysWhatTheRunFoundDidAndEndedWith) {
   EXPECT_FALSE(Says(lines, "an old log"));
 }
 
-TEST(Log, NamesTheFailingCallWithItsAttemptsAndReason) {
+TEST(Log, NamesTheFailingCallWithItsAttemptsWaitsAndReason) {
+  Installation install;
+  test::TempDir logs;
+  const String path = logs / u"run.log";
+  FaultPlatform fault(SystemPlatform());
+  fault.Fail(Op::ShellRename, 1, 20);  // the move aside, held by a scanner throughout
+  {
+    COrvantoUpdateApp app(fault.platform());
+    EXPECT_EQ(RunApplication({u"/log", path, u"/quiet"}), 1603);
+  }
+  const std::vector<std::string> lines = LogLines(path);
+  const std::string rename = "ShellRename " + ToUtf8(install.addin) + " -> " +
+                             ToUtf8(install.addin + u"_BAK") + ", attempt ";
+  EXPECT_TRUE(Says(lines, rename + "1: failed: errno 16: Device or resource busy"));
+  EXPECT_TRUE(Says(lines, rename + "20: failed: errno 16"));
+  EXPECT_FALSE(Says(lines, rename + "21"));
+  // Every wait named, with the attempt it comes before.
+  EXPECT_TRUE(Says(lines, "waiting 10 ms before attempt 2 of ShellRename"));
+  EXPECT_TRUE(Says(lines, "waiting 3922 ms before attempt 20 of ShellRename"));
+  EXPECT_EQ(fault.Waits().size(), 19u);
+  EXPECT_TRUE(Says(lines, "the old add-in folder could not be moved aside; it is as it was"));
+  EXPECT_TRUE(Says(lines, "outcome: Failed"));
+  EXPECT_TRUE(Says(lines, "exit code 1603"));
+}
+
+TEST(Log, NamesABackupFolderThatIsThereAlready) {
   Installation install;
   test::MakeFolders(install.addin + u"_BAK");
-  test::WriteBytes(install.addin + u"_BAK/keep.txt", "someone's");
   test::TempDir logs;
   const String path = logs / u"run.log";
   EXPECT_EQ(RunWith({u"/log", path}).exitCode, 1603);
   const std::vector<std::string> lines = LogLines(path);
-  const std::string rename = "ShellRename " + ToUtf8(install.addin) + " -> " +
-                             ToUtf8(install.addin + u"_BAK") + ", attempt ";
-  EXPECT_TRUE(Says(lines, rename + "1: failed: errno 17: File exists"));
-  EXPECT_TRUE(Says(lines, rename + "20: failed: errno 17: File exists"));
-  EXPECT_FALSE(Says(lines, rename + "21"));
-  EXPECT_TRUE(Says(lines, "the old add-in folder could not be moved aside; it is as it was"));
-  EXPECT_TRUE(Says(lines, "outcome: Failed"));
-  EXPECT_TRUE(Says(lines, "exit code 1603"));
+  EXPECT_TRUE(Says(lines, "_BAK is there already and is not this run's"));
+  EXPECT_FALSE(Says(lines, "ShellRename"));
 }
 
 // A log that stops being written never changes the run: its first line is

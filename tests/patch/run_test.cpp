@@ -420,7 +420,7 @@ TEST_F(Run, NoCopyOntoAHalfMadeCopyThatCannotBeRemoved) {
     PatchOutcome outcome;
     int copies;
   } cases[] = {
-      {20, PatchOutcome::Succeeded, 2},  // the 21st delete frees the name for attempt 3
+      {18, PatchOutcome::Succeeded, 2},  // the 19th delete frees the name for the last attempt
       {1 << 30, PatchOutcome::Failed, 1},
   };
   for (const auto& c : cases) {
@@ -463,11 +463,13 @@ TEST_F(Run, SwapFailuresBeforeTheMoveLeaveTheOldFolder) {
   }
 }
 
-TEST_F(Run, MissingLibraryFailsAfterTwentyAttempts) {
+// A library that is not there is not waited for: no moment cures it.
+TEST_F(Run, MissingLibraryFailsAtOnce) {
   std::filesystem::remove(test::FsPath(install.Library(1)));
   const std::string before = install.Snapshot();
   ExpectUntouched(PatchOutcome::Failed, before);
-  EXPECT_EQ(fault.Calls(Op::CopySingleFile), 1 + 20);
+  EXPECT_EQ(fault.Calls(Op::CopySingleFile), 1 + 1);
+  EXPECT_TRUE(fault.Waits().empty());
 }
 
 TEST_F(Run, ExistingBackupFolderBlocksTheMoveAndIsKept) {
@@ -477,7 +479,9 @@ TEST_F(Run, ExistingBackupFolderBlocksTheMoveAndIsKept) {
   EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
   EXPECT_EQ(install.Snapshot(), before);
   EXPECT_EQ(test::ReadBytes(install.addin + u"_BAK\\old.txt"), "older backup");
-  EXPECT_EQ(fault.Calls(Op::ShellRename), 20);
+  // Refused before anything is made beside it.
+  EXPECT_EQ(fault.Calls(Op::ShellCopy), 0);
+  EXPECT_EQ(fault.Calls(Op::ShellRename), 0);
 }
 
 TEST_F(Run, FailedMoveInPutsTheOldFolderBack) {

@@ -127,7 +127,6 @@ Paths PathsOf(const Args&... args) {
 // recorded instead of shown.
 template <Op op, auto member, typename... Args>
 auto Pass(FaultPlatform& f, Args&&... args) {
-  f.SetInjectedError(std::nullopt);
   if constexpr (op == Op::ShowMessage) {
     const auto& [caption, text, icon] = std::tie(args...);
     f.Record(Notice{caption, text, icon});

@@ -98,9 +98,13 @@ class FaultPlatform : public SeamLayer {
   // Counts and records the call; true when it must fail.
   bool Enter(Op op, const char16_t* path = nullptr, const char16_t* to = nullptr);
   void Record(Notice notice) { notices_.push_back(std::move(notice)); }
-  // The reason of the failure just injected, or nothing once a call went
-  // through to the real backend (which then holds the latest reason).
-  void SetInjectedError(std::optional<SystemError> error) { injected_ = error; }
+  // The reason of the failure just injected: LastError gives it until the
+  // real backend records a newer one. As on a real system, a call that goes
+  // through and succeeds leaves the reason of the last failure as it was.
+  void SetInjectedError(std::optional<SystemError> error) {
+    injected_ = error;
+    injectedAt_ = SystemErrorsRecorded();
+  }
   // The file a stream was opened for, so that the trace of a write or a
   // close names it.
   void NoteStream(const FileStream* stream, const char16_t* path) { streams_[stream] = path; }
@@ -108,7 +112,9 @@ class FaultPlatform : public SeamLayer {
     const auto it = streams_.find(stream);
     return it == streams_.end() ? nullptr : it->second.c_str();
   }
-  const std::optional<SystemError>& InjectedError() const { return injected_; }
+  std::optional<SystemError> InjectedError() const {
+    return SystemErrorsRecorded() == injectedAt_ ? injected_ : std::nullopt;
+  }
   // What a call of op on these paths did to the data a power cut would
   // lose; done when it went through and succeeded.
   void NoteData(Op op, const char16_t* path, const char16_t* to, bool done);
@@ -126,6 +132,7 @@ class FaultPlatform : public SeamLayer {
   std::vector<Notice> notices_;
   std::vector<std::uint32_t> waits_;
   std::optional<SystemError> injected_;
+  std::uint64_t injectedAt_ = 0;
   std::map<const FileStream*, String> streams_;
   std::map<std::pair<Op, int>, std::function<void()>> effects_;
   bool powerLoss_ = false;

@@ -13,11 +13,29 @@
 #include <sys/utime.h>
 #else
 #include <fcntl.h>
+
+#include "platform/posix/backend.h"
 #endif
 
 namespace orv::test {
 
 namespace fs = std::filesystem;
+
+namespace {
+std::uint64_t g_waited = 0;
+#ifndef _WIN32
+// Before any test runs: the back-off of a run through the real backend
+// passes no real time.
+const bool kWaitsCounted = [] {
+  posix::SetWaitHook([](std::uint32_t milliseconds) { g_waited += milliseconds; });
+  return true;
+}();
+#endif
+}  // namespace
+
+std::uint64_t WaitedMilliseconds() {
+  return g_waited;
+}
 
 fs::path FsPath(StringView path) {
 #ifdef _WIN32

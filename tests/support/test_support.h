@@ -15,6 +15,11 @@
 
 namespace orv::test {
 
+// The milliseconds the backend was asked to wait in this process. The
+// native tests never spend them: the POSIX backend's waits are counted here
+// instead.
+std::uint64_t WaitedMilliseconds();
+
 std::filesystem::path FsPath(StringView path);
 String FromFs(const std::filesystem::path& path);
 
