@@ -106,7 +106,6 @@ struct Forward<Result (*)(const Platform&, Args...)> {
   static Result Call(const Platform& self, Args... args) {
     WindowsModel& m = Self(self);
     m.Tick(m.options().callStep);
-    m.ClearError();
     const Platform& inner = *m.inner;
     const auto pass = [&]() -> Result { return (inner.*member)(inner, args...); };
     const auto a = std::tie(args...);
@@ -234,7 +233,6 @@ WindowsModel::WindowsModel(const Platform& inner, ModelOptions options, GuardNam
       names_(names != nullptr ? names : &ownNames_) {
   SetContext(record_);
   FillLayerRecord<Forward>(record_);
-  record_.LastError = [](const Platform& self) { return Self(self).LastError(); };
   record_.InSessionZero = [](const Platform& self) {
     const WindowsModel& m = Self(self);
     return m.options_.session ? *m.options_.session == 0 : m.inner->InSessionZero(*m.inner);
@@ -261,12 +259,10 @@ String WindowsModel::ResolveGuardName(StringView name) const {
   return u"Session\\" + FromUtf8(std::to_string(*options_.session)) + u"\\" + String(name);
 }
 
-SystemError WindowsModel::LastError() const {
-  return error_ ? *error_ : inner->LastError(*inner);
-}
-
 bool WindowsModel::Refuse(Op op, Reason reason) {
-  error_ = ErrorFor(op, reason);
+  // Recorded as a backend records its reasons: the record's LastError gives
+  // it until a newer failure.
+  RecordSystemError(ErrorFor(op, reason));
   return false;
 }
 
@@ -316,7 +312,7 @@ InstanceGuard* WindowsModel::TakeGuard(const char16_t* name, bool& alreadyExists
   alreadyExists = handles > 0;
   ++handles;
   // CreateMutexW opens the existing object and says so.
-  if (alreadyExists) error_ = ErrorFor(Op::CreateInstanceGuard, Reason::Exists);
+  if (alreadyExists) RecordSystemError(ErrorFor(Op::CreateInstanceGuard, Reason::Exists));
   auto* guard = reinterpret_cast<InstanceGuard*>(resolved.get());
   guards_[guard] = std::move(resolved);
   return guard;

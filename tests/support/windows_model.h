@@ -99,8 +99,6 @@ class WindowsModel : public SeamLayer {
 
   // For the record's functions.
   void Tick(std::uint64_t milliseconds) { now_ += milliseconds; }
-  void ClearError() { error_.reset(); }
-  SystemError LastError() const;
   bool Refuse(Op op, Reason reason);
   bool FileInUse(const std::filesystem::path& file) const;
   bool FolderInUse(const std::filesystem::path& folder) const;
@@ -119,7 +117,6 @@ class WindowsModel : public SeamLayer {
   GuardNamespace ownNames_;
   GuardNamespace* names_;
   std::uint64_t now_ = 0;
-  std::optional<SystemError> error_;
   std::map<std::filesystem::path, std::uint64_t> heldUntil_;  // lexically normal
   std::map<const FileStream*, std::filesystem::path> open_;
   std::map<const InstanceGuard*, std::unique_ptr<String>> guards_;
