@@ -291,12 +291,17 @@ TEST_F(Run, StaleStagingFolderThatCannotBeRemovedFails) {
   EXPECT_EQ(fault.Calls(Op::MakeFolder), 0);
 }
 
-TEST_F(Run, FileInTheStagingFoldersPlaceFailsAndStays) {
+// Not a folder of the run's own: left as it is, and the run stages under
+// the first free numbered name, which goes with the clean-up.
+TEST_F(Run, FileInTheStagingFoldersPlaceStaysAndAFreshNameIsUsed) {
   test::WriteBytes(install.Staging(), "someone's file");
-  const std::string before = install.Snapshot();
-  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
-  EXPECT_EQ(install.Snapshot(), before);
+  test::MakeFolders(install.Staging() + u"0000");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  install.ExpectPatched();
   EXPECT_EQ(test::ReadBytes(install.Staging()), "someone's file");
+  EXPECT_TRUE(test::Exists(install.Staging() + u"0000"));
+  EXPECT_FALSE(test::Exists(install.Staging() + u"0001"));
+  EXPECT_EQ(fault.Calls(Op::MakePrivateFolder), 2);
 }
 
 TEST_F(Run, TemporaryFolderMissingOrTooLongFails) {
