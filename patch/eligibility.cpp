@@ -23,6 +23,37 @@ HostVersionClass ClassifyHostVersion(const FileVersion4& version) {
   return difference < 0 ? HostVersionClass::Older : HostVersionClass::Newer;
 }
 
+namespace {
+
+StringView WithoutQuotes(StringView text) {
+  if (text.size() >= 2 && text.front() == u'"' && text.back() == u'"') {
+    return text.substr(1, text.size() - 2);
+  }
+  return text;
+}
+
+// A Path value written as a search list ("C:\Orvanto;", "\"C:\Orvanto\"" or
+// "C:\Orvanto;C:\Shared"), as installers and people write it: the folder
+// without the trailing separators and quotes, or else the first entry.
+// False, with hostDir as it was, when neither names a folder.
+bool UseFolderOfSearchList(const Platform& p, PathBuffer& hostDir, RunLog& log) {
+  StringView value = hostDir.view();
+  while (!value.empty() && value.back() == u';') value.remove_suffix(1);
+  const StringView whole = WithoutQuotes(value);
+  const StringView first = WithoutQuotes(value.substr(0, value.find(u';')));
+  for (const StringView candidate : {whole, first}) {
+    const String folder(candidate);
+    if (folder.empty() || folder == hostDir.view() || !p.FolderExists(p, folder.c_str())) continue;
+    log.Line("the value names no folder as it stands; as a search list it names " +
+             LogText(folder));
+    hostDir.Assign(folder);  // never longer than the value it came from
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool DiscoverHost(const Platform& p, PathBuffer& hostDir, RunLog& log) {
   hostDir.Clear();
   RegistryValueRequest request;
@@ -54,9 +85,18 @@ bool DiscoverHost(const Platform& p, PathBuffer& hostDir, RunLog& log) {
     hostDir = expanded;
   }
   log.Line("host folder from App Paths: " + LogText(hostDir.view()));
-  if (!p.FolderExists(p, hostDir.c_str())) {
+  if (!p.FolderExists(p, hostDir.c_str()) && !UseFolderOfSearchList(p, hostDir, log)) {
     log.Line("the host folder does not exist: the host is not installed");
     return false;
+  }
+  // A relative value names a folder from the current one, which the run
+  // leaves before the swap: from here on the folder is named absolutely.
+  if (String full; p.FullPath(p, hostDir.c_str(), full) && full != hostDir.view()) {
+    if (!hostDir.Assign(full)) {
+      log.Line("the host folder's full path is too long: " + LogText(full));
+      return false;
+    }
+    log.Line("host folder in full: " + LogText(full));
   }
   return true;
 }

@@ -105,8 +105,9 @@ LoggingPlatform::LoggingPlatform(const Platform& inner, RunLog& log) : SeamLayer
 
 void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded,
                              bool saysNo) {
-  // A look that answered is not logged, and does not break a retry's count.
-  if (succeeded && !IsChange(op)) return;
+  // A look that answered is not logged, and does not break a retry's count;
+  // whether a name is a link is answered either way.
+  if ((succeeded || op == SeamOp::IsLink) && !IsChange(op)) return;
   String paths = path != nullptr ? String(path) : String();
   if (to != nullptr) paths.append(u" -> ").append(to);
   Attempts& attempts = attempts_[{op, paths}];

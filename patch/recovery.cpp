@@ -38,10 +38,11 @@ bool IsDigits(StringView text) {
   return true;
 }
 
-// The copy's names: the plain one and the numbered ones, four digits.
-bool IsCopyName(StringView name, StringView addinDir) {
-  const String plain = Concat(addinDir, manifest::kReplacementSuffix);
-  if (name.substr(0, plain.size()) != plain) return false;
+// A work folder's names: the plain one and the numbered ones, four digits
+// after it, as the copy and the staging folder are named when the plain
+// name is taken.
+bool IsWorkName(StringView name, StringView plain) {
+  if (plain.empty() || name.substr(0, plain.size()) != plain) return false;
   const StringView number = name.substr(plain.size());
   return number.empty() || (number.size() == 4 && IsDigits(number));
 }
@@ -95,8 +96,10 @@ std::optional<Journal> ParseJournal(std::string_view text) {
 
 Journal OnlyWorkFolders(const Journal& journal, StringView addinDir, StringView stagingDir) {
   Journal ours;
-  if (!stagingDir.empty() && journal.staging == stagingDir) ours.staging = journal.staging;
-  if (IsCopyName(journal.copy, addinDir)) ours.copy = journal.copy;
+  if (IsWorkName(journal.staging, stagingDir)) ours.staging = journal.staging;
+  if (IsWorkName(journal.copy, Concat(addinDir, manifest::kReplacementSuffix))) {
+    ours.copy = journal.copy;
+  }
   if (journal.backup == Concat(addinDir, manifest::kBackupSuffix)) ours.backup = journal.backup;
   return ours;
 }
@@ -184,6 +187,13 @@ void RecoverInterruptedRun(const Platform& p, RunContext& context) {
   // The old add-in under "_BAK" is left over only once the add-in folder
   // is in place again.
   if (!p.FolderExists(p, addinDir.c_str())) ours.backup.clear();
+  // The temporary folder may be open to every account: a staging name there
+  // that this account does not own, or that is a link, was never this
+  // program's, whatever the journal says.
+  if (!ours.staging.empty() && (p.ReadOwner(p, ours.staging.c_str()) != NameOwner::Ours ||
+                                p.IsLink(p, ours.staging.c_str()))) {
+    ours.staging.clear();
+  }
   log.Line("the journal of an earlier run that was cut short: " + LogText(path));
   for (const JournalKey& key : kJournalKeys) {
     const String& folder = ours.*key.field;

@@ -15,11 +15,6 @@ PatchOutcome RunStagesInTurn(const Platform& p, RunContext& context) {
 }
 
 PatchOutcome RunStages(const Platform& p, RunContext& context) {
-  // Started from inside the add-in folder, the process would hold it as its
-  // current folder, and Windows renames no folder that is one.
-  if (!p.LeaveCurrentFolder(p)) {
-    context.log.Failure("the current folder could not be changed; the run goes on");
-  }
   const PatchOutcome outcome = RunStagesInTurn(p, context);
   // After a success the probe file went aside with the old folder, and its
   // path is the new folder's: nothing of ours there to remove.

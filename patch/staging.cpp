@@ -60,13 +60,65 @@ void RemoveWorkFolder(const Platform& p, const char16_t* folder) {
   Retry(p, [&] { return p.ShellDelete(p, folder) || !p.FolderExists(p, folder); });
 }
 
+namespace {
+
+// The staging folder, made new and closed to other accounts from its first
+// moment, so that nothing can be planted in it or swapped between the writes
+// and the copy. The temporary folder may be one every account can write to
+// (a SYSTEM run's, where no newer temporary folder is offered): a name there
+// that another account owns, that is a link, or whose owner cannot be read
+// is never entered, changed or removed. The run stages under a fresh
+// numbered name instead, which it makes itself, exclusively. A stale staging
+// folder of this account's own is removed first, and a removal that fails
+// ends the run.
+std::optional<PatchOutcome> MakeStagingFolder(const Platform& p, RunContext& context,
+                                              const String& plain) {
+  RunLog& log = context.log;
+  const NameOwner owner = p.ReadOwner(p, plain.c_str());
+  bool fresh = owner == NameOwner::Others || owner == NameOwner::Unanswered;
+  if (owner == NameOwner::Ours) {
+    if (p.IsLink(p, plain.c_str()) || !p.FolderExists(p, plain.c_str())) {
+      fresh = true;
+    } else if (!p.ShellDelete(p, plain.c_str())) {
+      log.Failure("the stale staging folder could not be removed");
+      return PatchOutcome::Failed;
+    }
+  }
+  if (!fresh) {
+    if (p.MakePrivateFolder(p, plain.c_str())) {
+      context.stagingDir.Assign(plain);
+      return std::nullopt;
+    }
+    // Made by someone else since the look: not ours either.
+    if (LookAtName(p, plain) == FileProbe::Absent) return PatchOutcome::Failed;
+  }
+  log.Line("the staging name " + LogText(plain) +
+           " is a link, another account's, or cannot be examined; it is left as it is");
+  for (std::int64_t n = 0; n <= manifest::kLastReplacementNumber; ++n) {
+    const String name = ConcatNumbered(plain, u"", n);
+    if (!FitsShellPath(name)) break;
+    if (p.MakePrivateFolder(p, name.c_str())) {
+      context.stagingDir.Assign(name);
+      log.Line("staging folder: " + LogText(name));
+      return std::nullopt;
+    }
+    // Only a name that is taken is passed over.
+    if (LookAtName(p, name) != FileProbe::Present) break;
+  }
+  log.Line("no staging folder of the run's own could be made");
+  return PatchOutcome::Failed;
+}
+
+}  // namespace
+
 std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context) {
   context.tempDir.Clear();
   context.stagingDir.Clear();
   if (!p.TempFolder(p, context.tempDir)) return PatchOutcome::Failed;
   const String stagingName = Concat(context.tempDir.view(), manifest::kStagingName);
   // Refused before anything is made: a staging folder the shell could not
-  // copy or remove would be left behind.
+  // copy or remove would be left behind. The numbered names are four
+  // characters longer, and are checked as they are made.
   if (!FitsShellPath(stagingName)) {
     context.log.Line("the staging folder's path is too long: " + LogText(stagingName));
     return PatchOutcome::Failed;
@@ -74,20 +126,7 @@ std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context)
   context.log.Line("temporary folder from " + std::string(p.TempFolderSource(p)) + ": " +
                    LogText(context.tempDir.view()));
   context.log.Line("staging folder: " + LogText(stagingName));
-
-  // A link there is nothing this program made: it is neither followed nor
-  // removed, and the run stops.
-  if (p.IsLink(p, stagingName.c_str())) {
-    context.log.Line("the staging name is a link, or cannot be examined; it is left as it is");
-    return PatchOutcome::Failed;
-  }
-  if (p.FolderExists(p, stagingName.c_str()) && !p.ShellDelete(p, stagingName.c_str())) {
-    return PatchOutcome::Failed;
-  }
-  // Made new and closed to other accounts from its first moment, so nothing
-  // can be planted in it or swapped between the writes and the copy.
-  if (!p.MakePrivateFolder(p, stagingName.c_str())) return PatchOutcome::Failed;
-  context.stagingDir.Assign(stagingName);
+  if (auto failed = MakeStagingFolder(p, context, stagingName)) return failed;
 
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     if (!StageEntry(p, context, k)) {

@@ -224,6 +224,12 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
                           "the new folder's files would not fit a 260-character path: " +
                               LogText(context.replacementDir));
   }
+  // Started from inside the add-in folder, the process would hold it as its
+  // current folder, and Windows renames no folder that is one. Every path of
+  // the run is absolute by now.
+  if (!p.LeaveCurrentFolder(p)) {
+    log.Failure("the current folder could not be changed; the run goes on");
+  }
   log.Line("new add-in folder: " + LogText(context.replacementDir) +
            "; the old one goes aside as " + LogText(context.backupDir));
   const Journal journal = WriteJournal(p, context);

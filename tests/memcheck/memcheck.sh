@@ -6,7 +6,8 @@
 #   not-needed                  the same installation again              exit 0
 #   failed (missing library)    an add-in without a library the patch
 #                               keeps: staged, copied, then cleaned up   exit 1603
-#   failed (staging blocked)    a file where the staging folder goes     exit 1603
+#   failed (backup name taken)  a folder where the old add-in goes aside:
+#                               staged, then cleaned up                 exit 1603
 # Each run must show 0 memcheck errors and 0 bytes definitely lost, end with
 # its exit code (on Linux the low byte: 1603 arrives as 67) and say what it
 # should; a failed run must leave the add-in folder as it was. Prints one
@@ -92,10 +93,10 @@ run "failed (missing library)" "$work/b" 1603 "Install Failed."
   fail "failed (missing library)" "the host folder changed" "$log"
 
 mv "$work/Tarnivo.dll" "$library"
-: >"$work/b/tmp/PellmarkOV"
+mkdir "$work/b/Program Files/Orvanto/Pellmark_BAK"
 before=$(snapshot "$work/b")
-run "failed (staging blocked)" "$work/b" 1603 "Install Failed."
+run "failed (backup name taken)" "$work/b" 1603 "Install Failed."
 [ "$(snapshot "$work/b")" = "$before" ] ||
-  fail "failed (staging blocked)" "the host folder changed" "$log"
+  fail "failed (backup name taken)" "the host folder changed" "$log"
 
 [ "$failures" = 0 ]

@@ -130,9 +130,16 @@ TEST(Hostile, RegistryPathValues) {
          return ToUtf8(i.host);
        },
        false, kSucceeded},
-      {"quoted", [](Installation& i) { return "\"" + ToUtf8(i.host) + "\""; }, false, kNotNeeded},
+      // Written as a search list: the folder it names is the host's.
+      {"quoted", [](Installation& i) { return "\"" + ToUtf8(i.host) + "\""; }, false, kSucceeded},
+      {"a trailing semicolon", [](Installation& i) { return ToUtf8(i.host) + ";"; }, false,
+       kSucceeded},
+      {"quoted, with a trailing semicolon",
+       [](Installation& i) { return "\"" + ToUtf8(i.host) + "\";"; }, false, kSucceeded},
       {"a list of folders", [](Installation& i) { return ToUtf8(i.host + u";" + i.temp); }, false,
-       kNotNeeded},
+       kSucceeded},
+      {"a list whose first entry is no folder",
+       [](Installation& i) { return ToUtf8(i.temp + u"\\gone;" + i.host); }, false, kNotNeeded},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -256,9 +263,10 @@ TEST(Hostile, SymbolicLinks) {
        [&](Installation& i, const String& o) { moveOut(i.addin + u"\\de", o + u"\\de"); }},
       {"a library is a link", kSucceeded, nullptr, false,
        [&](Installation& i, const String& o) { moveOut(i.Library(0), o + u"\\lib.dll"); }},
-      {"the staging name is a link to a folder", kFailed, nullptr, true,
+      // Never followed nor removed: the run stages under a fresh name.
+      {"the staging name is a link to a folder", kSucceeded, nullptr, true,
        [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.Staging()); }},
-      {"the staging name is a dangling link", kFailed, nullptr, true,
+      {"the staging name is a dangling link", kSucceeded, nullptr, true,
        [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.Staging()); }},
       {"the replacement name is a link to a folder", kSucceeded, "Pellmark_CPY", false,
        [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.addin + u"_CPY"); }},
@@ -295,6 +303,7 @@ TEST(Hostile, SymbolicLinks) {
       if (c.beside != nullptr) beside.insert(beside.begin() + 1, c.beside);
       EXPECT_EQ(install.HostEntries(), beside);
       EXPECT_EQ(fs::is_symlink(test::FsPath(install.Staging())), c.stagingNameStays);
+      EXPECT_FALSE(test::Exists(install.Staging() + u"0000"));
     }
   }
 }

@@ -145,6 +145,28 @@ TEST(Recovery, JournalOfNoUseChangesNothing) {
   }
 }
 
+// A numbered staging folder that the journal names goes as the plain one
+// does, but only while this account owns it: the temporary folder may be
+// open to every account.
+TEST(Recovery, NumberedStagingFolderGoesOnlyWhenItIsThisAccounts) {
+  for (const bool ours : {true, false}) {
+    SCOPED_TRACE(ours ? "ours" : "owner unreadable");
+    Installation install;
+    // Named as the run names it, from the platform's temporary folder.
+    PathBuffer temp;
+    ASSERT_TRUE(SystemPlatform().TempFolder(SystemPlatform(), temp));
+    const String numbered = Concat(temp.view(), u"PellmarkOV0007");
+    test::MakeFolders(numbered);
+    test::WriteBytes(numbered + u"\\part", "p");
+    test::WriteBytes(JournalPath(install.addin), JournalText({numbered, u"", u""}));
+    FaultPlatform fault(SystemPlatform());
+    if (!ours) fault.Fail(test::Op::ReadOwner, 1);
+    EXPECT_EQ(RunPatch(fault.platform()), PatchOutcome::Succeeded);
+    install.ExpectPatched();
+    EXPECT_EQ(test::Exists(numbered), !ours);
+  }
+}
+
 TEST(Recovery, TheLogSaysWhatWasRepaired) {
   Installation install;
   std::filesystem::rename(test::FsPath(install.addin), test::FsPath(install.addin + u"_BAK"));

@@ -2,7 +2,10 @@
 // injected where the real world would have to misbehave.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <iostream>
 
 #include "patch/run.h"
 #include "patch/stages.h"
@@ -291,12 +294,47 @@ TEST_F(Run, StaleStagingFolderThatCannotBeRemovedFails) {
   EXPECT_EQ(fault.Calls(Op::MakeFolder), 0);
 }
 
-TEST_F(Run, FileInTheStagingFoldersPlaceFailsAndStays) {
+// A staging name this account cannot show to be its own is never entered,
+// changed or removed: the run stages under a fresh name it makes itself.
+TEST_F(Run, StagingNameOfAnotherAccountIsLeftAlone) {
+  const struct {
+    const char* label;
+    bool otherOwner;  // owned by nobody, else the owner cannot be read
+  } cases[] = {{"another account's", true}, {"owner unreadable", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.otherOwner && ::geteuid() != 0) {
+      std::cout << "skipped: giving a folder to another account needs root\n";
+      continue;
+    }
+    Installation fresh;
+    test::MakeFolders(fresh.Staging() + u"\\planted");
+    test::WriteBytes(fresh.Staging() + u"\\planted\\x.dll", "someone's");
+    if (c.otherOwner) {
+      ASSERT_EQ(::chown(test::FsPath(fresh.Staging()).c_str(), 65534, 65534), 0);
+    }
+    const std::string planted = test::DescribeTree(fresh.Staging());
+    FaultPlatform run(SystemPlatform());
+    if (!c.otherOwner) run.Fail(Op::ReadOwner, 1);
+    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
+    fresh.ExpectPatched();
+    EXPECT_EQ(test::DescribeTree(fresh.Staging()), planted);
+    EXPECT_EQ(run.Calls(Op::ShellDelete), 2);  // the fresh staging folder and the backup
+    EXPECT_FALSE(test::Exists(fresh.Staging() + u"0000"));
+  }
+}
+
+// Not a folder of the run's own: left as it is, and the run stages under
+// the first free numbered name, which goes with the clean-up.
+TEST_F(Run, FileInTheStagingFoldersPlaceStaysAndAFreshNameIsUsed) {
   test::WriteBytes(install.Staging(), "someone's file");
-  const std::string before = install.Snapshot();
-  EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
-  EXPECT_EQ(install.Snapshot(), before);
+  test::MakeFolders(install.Staging() + u"0000");
+  EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
+  install.ExpectPatched();
   EXPECT_EQ(test::ReadBytes(install.Staging()), "someone's file");
+  EXPECT_TRUE(test::Exists(install.Staging() + u"0000"));
+  EXPECT_FALSE(test::Exists(install.Staging() + u"0001"));
+  EXPECT_EQ(fault.Calls(Op::MakePrivateFolder), 2);
 }
 
 TEST_F(Run, TemporaryFolderMissingOrTooLongFails) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,21 +83,86 @@ TEST(ProgramResources, PayloadStringsAndVersionAreJapanese) {
             nullptr);
 }
 
-TEST(ProgramResources, ManifestNamesCommonControlsOnly) {
+// The value of each `name="..."` attribute of every `<element` in the text,
+// in order.
+std::vector<std::string> AttributeValues(const std::string& text, const std::string& element,
+                                         const std::string& name) {
+  std::vector<std::string> values;
+  const std::string open = "<" + element;
+  for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+    const std::size_t close = text.find('>', at);
+    const std::string tag = text.substr(at, close == std::string::npos ? close : close - at);
+    const std::size_t attribute = tag.find(" " + name + "=\"");
+    if (attribute == std::string::npos) {
+      values.emplace_back();
+      continue;
+    }
+    const std::size_t from = attribute + name.size() + 3;
+    values.push_back(tag.substr(from, tag.find('"', from) - from));
+  }
+  return values;
+}
+
+std::string OwnManifest() {
   HRSRC found = FindResourceExW(nullptr, MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1), kUsEnglish);
-  ASSERT_NE(found, nullptr);
+  if (found == nullptr) return {};
   const DWORD size = SizeofResource(nullptr, found);
   const char* bytes = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
-  ASSERT_NE(bytes, nullptr);
-  const std::string manifest(bytes, size);
+  return bytes == nullptr ? std::string() : std::string(bytes, size);
+}
+
+TEST(ProgramResources, ManifestNamesCommonControlsOnly) {
+  const std::string manifest = OwnManifest();
+  ASSERT_FALSE(manifest.empty());
   EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
                           "processorArchitecture=\"x86\" publicKeyToken=\"6595b64144ccf1df\" "
                           "language=\"*\""),
             std::string::npos);
-  // One dependency, and no execution level or trust information.
+  // One dependency: no C runtime or framework assembly.
   EXPECT_EQ(manifest.find("<dependency>"), manifest.rfind("<dependency>"));
-  EXPECT_EQ(manifest.find("requestedExecutionLevel"), std::string::npos);
-  EXPECT_EQ(manifest.find("trustInfo"), std::string::npos);
+}
+
+// A requested level keeps the installer heuristic and virtualization out of
+// the decision: highest available elevates an administrator, runs a standard
+// user as invoker, and never asks a user for someone else's password.
+TEST(ProgramResources, ManifestRequestsHighestAvailableWithoutUiAccess) {
+  const std::string manifest = OwnManifest();
+  ASSERT_FALSE(manifest.empty());
+  using Values = std::vector<std::string>;
+  EXPECT_EQ(AttributeValues(manifest, "trustInfo", "xmlns"),
+            Values{"urn:schemas-microsoft-com:asm.v3"});
+  EXPECT_EQ(AttributeValues(manifest, "requestedExecutionLevel", "level"),
+            Values{"highestAvailable"});
+  EXPECT_EQ(AttributeValues(manifest, "requestedExecutionLevel", "uiAccess"), Values{"false"});
+  // The level is read inside trustInfo, security, requestedPrivileges only.
+  const std::size_t level = manifest.find("<requestedExecutionLevel");
+  EXPECT_LT(manifest.find("<trustInfo"), manifest.find("<security>"));
+  EXPECT_LT(manifest.find("<security>"), manifest.find("<requestedPrivileges>"));
+  EXPECT_LT(manifest.find("<requestedPrivileges>"), level);
+  EXPECT_LT(level, manifest.find("</requestedPrivileges>"));
+  EXPECT_LT(manifest.find("</security>"), manifest.find("</trustInfo>"));
+}
+
+TEST(ProgramResources, ManifestDeclaresWindows7To11) {
+  const std::string manifest = OwnManifest();
+  ASSERT_FALSE(manifest.empty());
+  EXPECT_EQ(AttributeValues(manifest, "compatibility", "xmlns"),
+            std::vector<std::string>{"urn:schemas-microsoft-com:compatibility.v1"});
+  const std::vector<std::string> ids = AttributeValues(manifest, "supportedOS", "Id");
+  const std::set<std::string> declared(ids.begin(), ids.end());
+  EXPECT_EQ(ids.size(), declared.size());
+  EXPECT_EQ(declared, (std::set<std::string>{
+                          "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",  // Windows 7
+                          "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",  // Windows 8
+                          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",  // Windows 8.1
+                          "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  // Windows 10 and 11
+                      }));
+  // Each inside compatibility, application.
+  const std::size_t first = manifest.find("<supportedOS");
+  const std::size_t last = manifest.rfind("<supportedOS");
+  EXPECT_LT(manifest.find("<compatibility"), manifest.find("<application>"));
+  EXPECT_LT(manifest.find("<application>"), first);
+  EXPECT_LT(last, manifest.find("</application>"));
 }
 
 }  // namespace

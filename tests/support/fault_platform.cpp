@@ -59,6 +59,12 @@ Reason ReasonFor(Op op) {
     case Op::ShellCopy:
     case Op::WriteToFile:
       return Reason::DiskFull;
+    // A device that stopped answering a flush or a read.
+    case Op::FlushFolder:
+    case Op::CompareFileWithBytes:
+    case Op::CompareFiles:
+    case Op::ListFolder:
+      return Reason::NotReady;
     case Op::MakeLocalTimeStamp:
       return Reason::InvalidData;
     case Op::CreateInstanceGuard:
