@@ -30,10 +30,10 @@
 //   it is closed, the target of a file copy, every file of a tree copy) or
 //   opens (a version read, a comparison, a copy's source) with no sharing,
 //   for that long after. A file opened with share mode 0 cannot be opened
-//   again for reading, writing or deleting until it is closed: ERROR_
-//   SHARING_VIOLATION (Microsoft, CreateFileW, dwShareMode; measured under
-//   Wine for CopyFileW, shared/wine-notes.md). Attribute and time reads and
-//   writes need no such access and pass. A held file also pins its folders.
+//   again for reading, writing or deleting until it is closed, a sharing
+//   violation (Microsoft, CreateFileW, dwShareMode; measured under Wine for
+//   CopyFileW, shared/wine-notes.md). Attribute and time reads and writes
+//   need no such access and pass. A held file also pins its folders.
 //
 // Time is a virtual clock: each call advances it by callStep, each Wait by
 // its milliseconds, and nothing is spent. A dangling link is a taken name on
