@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/update_app.h"
+#include "patch/run_log.h"
 #include "tests/patch/installation.h"
 #include "tests/support/fault_platform.h"
 
@@ -214,6 +215,26 @@ TEST(Log, ControlCharactersInQuotedTextAreWrittenAsTheirCodes) {
   EXPECT_TRUE(Says(lines, "host folder from App Paths: " + ToUtf8(install.root()) +
                               "\\Program Files\\Or<U+0009>van<U+001B>to<U+2028><U+003C>"));
   EXPECT_TRUE(Says(lines, "outcome: Succeeded"));
+}
+
+TEST(Log, QuotedTextEscapesExactlyWhatCouldBreakOrHideALine) {
+  const struct {
+    String text;
+    const char* logged;
+  } cases[] = {
+      {u"C:\\new\\run.log", "C:\\new\\run.log"},  // backslashes as they are
+      {u"", ""},
+      {u"\n", "<U+000A>"},
+      {String(1, u'\0') + u"a", "<U+0000>a"},
+      {u"a\u0085b\u009Fc", "a<U+0085>b<U+009F>c"},  // C1, NEL among them
+      {u"\u2029 <x>", "<U+2029> <U+003C>x>"},
+      {u"\u00E9\U0001D11E", "\u00E9\U0001D11E"},          // letters and a pair, as UTF-8
+      {String(1, char16_t{0xD834}) + u"x", "<U+D834>x"},  // a lone high surrogate
+      {u"x" + String(1, char16_t{0xDD1E}), "x<U+DD1E>"},  // a lone low one
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LogText(c.text), c.logged);
+  }
 }
 
 // A log that stops being written never changes the run: its first line is
