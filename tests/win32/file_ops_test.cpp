@@ -148,6 +148,16 @@ TEST(FolderExists, AFailedReturnLeavesTheSystemFolderCurrent) {
     deep += u"\\" + String(40, u'd');
     ASSERT_TRUE(CreateDirectoryW(Wide(u"\\\\?\\" + deep), nullptr));
   }
+  // The test tree's own removal cannot reach so long a name.
+  const struct Remover {
+    String deep;
+    std::size_t top;
+    ~Remover() {
+      for (String name = deep; name.size() > top; CutAtLastBackslash(name)) {
+        RemoveDirectoryW(Wide(u"\\\\?\\" + name));
+      }
+    }
+  } remover{deep, dir.path().size()};
   const std::wstring start = CurrentDirectory();
   // Windows takes so long a current folder only where long paths are on.
   if (!SetCurrentDirectoryW(Wide(u"\\\\?\\" + deep))) {
