@@ -3,8 +3,9 @@
 # outcome (no box, the right exit code, the disk as without the switch), a
 # log of a failure and of a success (during which the helper reads the
 # staging folder's access list), a refused command line, a log that cannot
-# be created, another process holding only the guard's global name, and a
-# link at the staging name.
+# be created, another process holding only the guard's global name, a
+# link at the staging name, a library held by a scanner, and an App Paths
+# value written as a search list.
 #
 #   wine_switches.sh [PATCH.exe [win32_helper.exe]]
 #
@@ -218,5 +219,18 @@ esac
 [ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the delete changed the link's target; "
 rm -f "$ORV_E2E_TEMP/PellmarkOV"
 report "(l) staging name a link" "exit 0, no box, patched under a fresh staging name, the link and its target as they were; the program's delete of the link leaves its target"
+
+# (p) The App Paths value written as a search list, the folder followed by
+# a semicolon: it names that folder, and the run patches (exit 0 either way,
+# so the log's outcome tells a patch from "no need").
+rm -rf "$host/Pellmark"
+orv_e2e_make_install "$host" || problems+="cannot make the installation; "
+key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Quenbrite.exe'
+listed="$(orv_e2e_winpath "$host");"
+orv_wine_env wine reg add "$key" /v Path /t REG_SZ /d "$listed" /f </dev/null >/dev/null 2>&1
+quiet search-list 0 /quiet /log "$(log_win search-list.log)"
+logged "$work/search-list.log" "as a search list it names"
+logged "$work/search-list.log" "outcome: Succeeded"
+report "(p) App Paths value as a search list" "exit 0, no box, patched: the folder before the semicolon is the host's"
 
 orv_e2e_summary "wine switches"
