@@ -39,6 +39,10 @@ CommandLine ParseCommandLine(const std::vector<String>& arguments) {
         if (i + 1 >= arguments.size() || arguments[i + 1].empty() ||
             SwitchOf(arguments[i + 1]) != Switch::None) {
           line.refused = argument;
+        } else if (line.logPath) {
+          // Which of two logs was meant cannot be known, and a log that
+          // silently lost to the other would be looked for in vain.
+          line.refused = argument + u" " + arguments[i + 1] + u" (a run writes one log)";
         } else {
           line.logPath = arguments[++i];
         }

@@ -3,7 +3,7 @@
 //
 //   (none)          the interactive run, one message box
 //   /quiet, /qn     no message box; the exit code tells the outcome
-//   /log FILE       a log of the run in FILE (created, or emptied)
+//   /log FILE       a log of the run in FILE (created, or emptied); once only
 //   /?, /help       the usage text, nothing else
 #pragma once
 

@@ -81,15 +81,26 @@ void COrvantoUpdateApp::ReleaseGuard() {
 int COrvantoUpdateApp::OpenLog(const String& path, bool show, RunLog& log) {
   const Platform& p = platform_;
   String full;
-  if (p.FullPath(p, path.c_str(), full) && !LogPathIsClear(p, full)) {
+  // A path with no full form has no folder to look at: where it would lie
+  // cannot be told.
+  const LogPlace place =
+      p.FullPath(p, path.c_str(), full) ? LogPathIsClear(p, full) : LogPlace::Undecided;
+  if (place != LogPlace::Clear) {
     if (show) {
-      const String refused =
-          u"/log " + path + u" (a log cannot lie in the add-in folder or its work folders)";
-      p.ShowMessage(p, manifest::kCaption, UsageText(refused).c_str(), MessageIcon::Warning);
+      const String why =
+          place == LogPlace::Refused
+              ? String(
+                    u" (a log cannot lie in the add-in folder or its work folders, nor "
+                    u"anywhere else in the host's folder or in the staging folder)")
+              : u" (whether this log would lie in the host's folder or in the staging folder "
+                u"cannot be told: " +
+                    p.DescribeError(p, p.LastError(p)) + u")";
+      p.ShowMessage(p, manifest::kCaption, UsageText(u"/log " + path + why).c_str(),
+                    MessageIcon::Warning);
     }
     return kExitInvalidCommandLine;
   }
-  if (!log.Open(p, (full.empty() ? path : full).c_str())) {
+  if (!log.Open(p, full.c_str())) {
     if (show) {
       const String text =
           u"The log file cannot be created:\n" + path + u"\n" + p.DescribeError(p, p.LastError(p));

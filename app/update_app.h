@@ -26,7 +26,8 @@ class COrvantoUpdateApp : public CWinApp {
   bool HoldGuard();
   void ReleaseGuard();
   // Opens the log the command line asks for; 0, or the exit code that
-  // refuses the run.
+  // refuses the run: 1639 for a log in the host's or the staging folder, or
+  // one whose place cannot be told, 1622 for one that cannot be made.
   int OpenLog(const String& path, bool show, RunLog& log);
 
   const Platform& platform_;

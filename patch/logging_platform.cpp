@@ -1,5 +1,6 @@
 #include "patch/logging_platform.h"
 
+#include <algorithm>
 #include <optional>
 #include <tuple>
 #include <type_traits>
@@ -110,13 +111,15 @@ void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to
   if ((succeeded || op == SeamOp::IsLink) && !IsChange(op)) return;
   String paths = path != nullptr ? String(path) : String();
   if (to != nullptr) paths.append(u" -> ").append(to);
-  Attempts& attempts = attempts_[{op, paths}];
-  attempts.count = attempts.count > 0 && attempts.waitsSeen != waits_ ? attempts.count + 1 : 1;
-  attempts.waitsSeen = waits_;
-  const int attempt = attempts.count;
+  auto it = std::find_if(attempts_.begin(), attempts_.end(),
+                         [&](const Attempts& a) { return a.op == op && a.paths == paths; });
+  if (it == attempts_.end()) it = attempts_.insert(attempts_.end(), Attempts{op, paths});
+  it->count = it->count > 0 && it->waitsSeen != waits_ ? it->count + 1 : 1;
+  it->waitsSeen = waits_;
+  const int attempt = it->count;
   std::string line = NameOf(op);
   if (!paths.empty()) line += " " + LogText(paths);
-  if (succeeded) attempts_.erase({op, paths});
+  if (succeeded) attempts_.erase(it);
   if (!succeeded) {
     lastFailure_ = line;
     lastFailureAttempt_ = attempt;

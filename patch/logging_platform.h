@@ -5,9 +5,8 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
-#include <utility>
+#include <vector>
 
 #include "patch/run_log.h"
 #include "platform/seam_layer.h"
@@ -36,10 +35,13 @@ class LoggingPlatform : public SeamLayer {
   // operation, whatever looks came between; with no wait since, it is a new
   // operation.
   struct Attempts {
+    SeamOp op;
+    String paths;
     int count = 0;
     int waitsSeen = 0;
   };
-  std::map<std::pair<SeamOp, String>, Attempts> attempts_;
+  // A handful at a time: the calls that failed and were not yet done.
+  std::vector<Attempts> attempts_;
   int waits_ = 0;
   // The failure the next wait is for.
   std::string lastFailure_;

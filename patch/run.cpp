@@ -1,5 +1,8 @@
 #include "patch/run.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "patch/logging_platform.h"
 #include "patch/recovery.h"
 #include "patch/stages.h"
@@ -40,40 +43,62 @@ PatchOutcome RunPatch(const Platform& p, RunLog& log, bool showMessage) {
 
 namespace {
 
-// Paths compared as the file system compares them on Windows: either
-// separator, and letters of either case.
-String Comparable(StringView path) {
-  String out(path);
-  for (char16_t& c : out) {
-    if (c == u'/') c = u'\\';
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+// Whether the folder at path, links followed, is one of chain's: Refused, or
+// Clear when it is not or nothing is there; Undecided when it cannot be told.
+LogPlace Among(const Platform& p, const char16_t* path, const std::vector<FileIdentity>& chain) {
+  FileIdentity identity;
+  switch (p.ReadIdentity(p, path, identity)) {
+    case FileProbe::Absent:
+      return LogPlace::Clear;
+    case FileProbe::Unanswered:
+      return LogPlace::Undecided;
+    case FileProbe::Present:
+      break;
   }
-  return out;
-}
-
-bool IsWithin(const String& path, StringView folder) {
-  const String prefix = Comparable(folder);
-  return path == prefix || path.starts_with(prefix + u'\\');
+  return std::find(chain.begin(), chain.end(), identity) != chain.end() ? LogPlace::Refused
+                                                                        : LogPlace::Clear;
 }
 
 }  // namespace
 
-bool LogPathIsClear(const Platform& p, StringView fullPath) {
-  const String path = Comparable(fullPath);
+LogPlace LogPathIsClear(const Platform& p, StringView fullPath) {
+  // The log's folder with its separator, so that a root stays a root.
+  const std::size_t cut = fullPath.find_last_of(u"\\/");
+  if (cut == StringView::npos) return LogPlace::Undecided;
+  const String folder(fullPath.substr(0, cut + 1));
+  // The log's folder and every folder above it: a log lies in a folder at
+  // any depth exactly when that folder is among them.
+  std::vector<FileIdentity> chain;
+  switch (p.ReadFolderChain(p, folder.c_str(), chain)) {
+    case FileProbe::Absent:
+      // No folder to make the log in: opening it fails, touching nothing.
+      return LogPlace::Clear;
+    case FileProbe::Unanswered:
+      return LogPlace::Undecided;
+    case FileProbe::Present:
+      break;
+  }
   RunLog none;
   PathBuffer host;
-  PathBuffer addin;
-  if (DiscoverHost(p, host, none) && Concat(addin, host.view(), manifest::kAddinName)) {
-    // The copy's numbered names all begin with its plain one.
-    const String addinDir(addin.view());
-    if (IsWithin(path, addinDir) || IsWithin(path, Concat(addinDir, manifest::kBackupSuffix)) ||
-        path.starts_with(Comparable(Concat(addinDir, manifest::kReplacementSuffix))) ||
-        path == Comparable(JournalPath(addinDir))) {
-      return false;
+  if (DiscoverHost(p, host, none)) {
+    if (const LogPlace place = Among(p, host.c_str(), chain); place != LogPlace::Clear) {
+      return place;
+    }
+    // An add-in folder that is a link leads elsewhere: the run copies from
+    // what it leads to.
+    PathBuffer addin;
+    if (Concat(addin, host.view(), manifest::kAddinName)) {
+      if (const LogPlace place = Among(p, addin.c_str(), chain); place != LogPlace::Clear) {
+        return place;
+      }
     }
   }
   PathBuffer temp;
-  return !p.TempFolder(p, temp) || !IsWithin(path, Concat(temp.view(), manifest::kStagingName));
+  PathBuffer staging;
+  if (p.TempFolder(p, temp) && Concat(staging, temp.view(), manifest::kStagingName)) {
+    return Among(p, staging.c_str(), chain);
+  }
+  return LogPlace::Clear;
 }
 
 PatchOutcome RunPatch(const Platform& p) {

@@ -38,9 +38,14 @@ class RunLog {
 // "Windows error 5: Access is denied." and the like.
 std::string DescribeReason(const Platform& platform, SystemError reason);
 
-// A path as the log shows it.
-inline std::string LogText(StringView text) {
-  return ToUtf8(text);
-}
+// A path, argument or registry value as the log quotes it: UTF-8, with each
+// character that could end a line or hide what a line says written as
+// <U+XXXX> (its code in four hexadecimal digits): the C0 controls, DEL, the
+// C1 controls, the line and paragraph separators and a lone surrogate. "<"
+// itself is written <U+003C>, so that the form is never the text's own (no
+// Windows file name holds a "<"); backslashes, which every Windows path is
+// full of, stay as they are. A line end in a path cannot write a line of its
+// own.
+std::string LogText(StringView text);
 
 }  // namespace orv

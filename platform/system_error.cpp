@@ -35,6 +35,7 @@ bool CanPass(SystemError error) {
         case 183:    // ERROR_ALREADY_EXISTS
         case 206:    // ERROR_FILENAME_EXCED_RANGE
         case 267:    // ERROR_DIRECTORY
+        case 1920:   // ERROR_CANT_ACCESS_FILE: a link, not to be gone through
         case 0x7C:   // the shell's "invalid files"
         case 0x402:  // the shell's "source not found"
           return false;

@@ -25,6 +25,10 @@ inline wchar_t* Wide(char16_t* text) {
 // answer.
 FileProbe FileProbeFromError(DWORD error);
 
+// What a shell file operation's result and its fAnyOperationsAborted say:
+// no error only when it returned 0 and nothing was aborted.
+SystemError ShellOutcome(int result, bool aborted);
+
 // Records a Windows error code (by default the calling thread's last error)
 // as the reason of a failure; false, so that a failing operation can return
 // it.

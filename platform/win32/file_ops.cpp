@@ -31,9 +31,9 @@ bool ShellFileOp(UINT operation, const char16_t* from, const char16_t* to) {
   request.pTo = Wide(target.text);
   request.fFlags = kSilentShellFlags;
   const int result = SHFileOperationW(&request);
-  if (result == 0) return true;
-  // The shell's result is a code of its own (or a Windows error code).
-  RecordSystemError({ErrorSource::Shell, static_cast<std::uint32_t>(result)});
+  const SystemError error = ShellOutcome(result, request.fAnyOperationsAborted != FALSE);
+  if (error.source == ErrorSource::None) return true;
+  RecordSystemError(error);
   return false;
 }
 
@@ -44,6 +44,16 @@ bool IsReparsePoint(DWORD attributes) {
 }
 
 }  // namespace
+
+SystemError ShellOutcome(int result, bool aborted) {
+  // The shell's result is a code of its own (or a Windows error code).
+  if (result != 0) return {ErrorSource::Shell, static_cast<std::uint32_t>(result)};
+  // A result of 0 with an operation aborted on the way is not done: the
+  // shell documents fAnyOperationsAborted for an operation stopped before
+  // its end, some of it possibly done.
+  if (aborted) return {ErrorSource::Win32, ERROR_CANCELLED};
+  return {};
+}
 
 FileProbe FileProbeFromError(DWORD error) {
   switch (error) {
@@ -71,8 +81,12 @@ bool IsLink(const Platform&, const char16_t* path) {
 }
 
 FileProbe FileExists(const Platform&, const char16_t* path) {
-  const HANDLE file = CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  // The name itself, a link's included, whatever it leads to: a link that
+  // leads nowhere still takes the name. No access asked for, so that a file
+  // held without sharing or a folder opens all the same.
+  const HANDLE file = CreateFileW(
+      Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file != INVALID_HANDLE_VALUE) {
     CloseHandle(file);
     return FileProbe::Present;
@@ -82,11 +96,16 @@ FileProbe FileExists(const Platform&, const char16_t* path) {
   return FileProbeFromError(error);
 }
 
-bool FolderExists(const Platform&, const char16_t* path) {
+bool FolderExists(const Platform& self, const char16_t* path) {
   PathBuffer saved;
-  GetCurrentDirectoryW(static_cast<DWORD>(kMaxPath), Wide(saved.text));
+  const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(kMaxPath), Wide(saved.text));
   if (!SetCurrentDirectoryW(Wide(path))) return Fail();
-  SetCurrentDirectoryW(Wide(saved.text));
+  // A folder that is the current folder cannot be renamed or removed on
+  // Windows, and this one may be the add-in folder. When the way back is
+  // gone (the folder left was renamed, or its name did not fit), the
+  // system's folder becomes current instead, never the folder looked at.
+  const bool back = length != 0 && length < kMaxPath && SetCurrentDirectoryW(Wide(saved.text));
+  if (!back) LeaveCurrentFolder(self);
   return true;
 }
 
@@ -154,7 +173,18 @@ bool ShellCopy(const Platform&, const char16_t* from, const char16_t* to) {
 }
 
 bool ShellRename(const Platform&, const char16_t* from, const char16_t* to) {
-  return ShellFileOp(FO_RENAME, from, to);
+  // Not the shell's rename: with "no confirmation" it answers "yes to all",
+  // replacing a file and merging a folder into one of the same name.
+  // MoveFileExW without MOVEFILE_REPLACE_EXISTING fails on a taken name,
+  // folder or file, empty or not, and moves nothing (ERROR_ALREADY_EXISTS);
+  // without MOVEFILE_COPY_ALLOWED it never copies, so it is one rename on
+  // one volume or a failure (ERROR_NOT_SAME_DEVICE). A link in from's place
+  // is renamed itself. The shell's path limit is kept, so that what could
+  // be renamed before can be now, and nothing longer.
+  if (from == nullptr || to == nullptr || !FitsShellPath(from) || !FitsShellPath(to)) {
+    return Fail(ERROR_FILENAME_EXCED_RANGE);
+  }
+  return MoveFileExW(Wide(from), Wide(to), 0) || Fail();
 }
 
 }  // namespace orv::win32

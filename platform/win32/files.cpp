@@ -1,7 +1,11 @@
 // The temporary folder, folders, file streams and single-file copies.
 #include <windows.h>
+// After windows.h, whose types they use.
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -55,10 +59,41 @@ bool MakeFolder(const Platform&, const char16_t* path) {
 }
 
 FileStream* OpenFileForWrite(const Platform&, const char16_t* path) {
-  std::FILE* file = nullptr;
-  const errno_t error = _wfopen_s(&file, Wide(path), L"wb");
-  if (error != 0 || file == nullptr) {
-    FailWithErrno(error != 0 ? error : EINVAL);
+  // The name itself is opened, a link's too, and nothing is cut before it is
+  // known to be a plain file with one name: a symbolic link, a junction or
+  // a file with a second name (a hard link) elsewhere is refused as it is,
+  // with nothing written to it or to what it leads to.
+  const HANDLE handle =
+      CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    Fail();
+    return nullptr;
+  }
+  const auto refuse = [handle](DWORD error) -> FileStream* {
+    CloseHandle(handle);
+    Fail(error);
+    return nullptr;
+  };
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return refuse(GetLastError());
+  // The system's own answer for a file it will not go through: neither a
+  // sharing or lock conflict nor access denied, nothing that passes with
+  // time, so that no retry waits on it.
+  constexpr DWORD kOnlyPlainFiles = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if ((info.dwFileAttributes & kOnlyPlainFiles) != 0 || info.nNumberOfLinks > 1) {
+    return refuse(ERROR_CANT_ACCESS_FILE);
+  }
+  if (!SetEndOfFile(handle)) return refuse(GetLastError());
+  // The C runtime's stream over the handle; the descriptor owns the handle
+  // from here, and the stream the descriptor.
+  const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_BINARY);
+  if (descriptor == -1) return refuse(ERROR_TOO_MANY_OPEN_FILES);
+  std::FILE* file = _fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    _close(descriptor);
+    FailWithErrno(error != 0 ? error : EMFILE);
     return nullptr;
   }
   // Unbuffered, so that the count a write reports is what reached the file:

@@ -3,8 +3,9 @@
 # outcome (no box, the right exit code, the disk as without the switch), a
 # log of a failure and of a success (during which the helper reads the
 # staging folder's access list), a refused command line, a log that cannot
-# be created, another process holding only the guard's global name, and a
-# link at the staging name.
+# be created, another process holding only the guard's global name, a
+# link at the staging name, a library held by a scanner, and an App Paths
+# value written as a search list.
 #
 #   wine_switches.sh [PATCH.exe [win32_helper.exe]]
 #
@@ -63,11 +64,11 @@ orv_e2e_give "$host/Pellmark_BAK"
 before=$(orv_e2e_snapshot "$host")
 quiet failed-log 67 /quiet /log "$(log_win failed.log)"
 unchanged "$before"
-logged "$work/failed.log" "ShellRename .*Orvanto.Pellmark -> .*Orvanto.Pellmark_BAK, attempt 20: failed: shell error [0-9]*: ."
-logged "$work/failed.log" "the old add-in folder could not be moved aside; it is as it was"
+logged "$work/failed.log" "Pellmark_BAK is there already and is not this run's; the add-in is as it was"
+grep -q "ShellRename\|ShellCopy" "$work/failed.log" && problems+="a copy or rename was made beside a taken backup name; "
 logged "$work/failed.log" "outcome: Failed"
 logged "$work/failed.log" "exit code 1603"
-report "(f) failure, quiet and logged" "exit 67 (1603), no box, nothing changed; the log names the rename, its 20 attempts and the shell's reason"
+report "(f) failure, quiet and logged" "exit 67 (1603), no box, nothing changed; the log names the taken backup name, and nothing was copied or renamed"
 rm -rf "$host/Pellmark_BAK"
 
 # (s) Success, logged, with the switches in another case and form, after a
@@ -160,9 +161,30 @@ exec 9>&-
 orv_e2e_wait "$holder" 60 >/dev/null || true
 holder=
 
+# (h) A scanner holds a library of the add-in with no sharing at all for
+# three seconds while the run copies it into the new folder: CopyFileW fails
+# with a sharing violation (32) until it lets go, and the back-off outlasts
+# it where twenty attempts one after the other would not.
+rm -rf "$host/Pellmark"
+orv_e2e_make_install "$host" || problems+="cannot make the installation; "
+orv_e2e_log "case (h): a helper holds Tarnivo.dll with no sharing"
+ORV_WINEDEBUG=-all bash "$ORV_REPO/scripts/wine-run.sh" "$helper" hold-file-alone \
+  "$(orv_e2e_winpath "$host/Pellmark/Tarnivo.dll")" 3000 \
+  </dev/null >"$work/scan.out" 2>"$work/scan.err" &
+holder=$!
+orv_e2e_wait_for "$work/scan.out" '^held' "$ORV_E2E_LAUNCH_SECONDS" "$holder"
+quiet scanner 0 /quiet /log "$(log_win scanner.log)"
+orv_e2e_wait "$holder" 60 >/dev/null || true
+holder=
+grep -q '^held' "$work/scan.out" || problems+="the helper did not hold the file ($(cat "$work/scan.out")); "
+logged "$work/scanner.log" "CopySingleFile .*Tarnivo.dll.*attempt 1: failed: Windows error 32"
+logged "$work/scanner.log" "waiting [0-9]* ms before attempt 2 of CopySingleFile"
+logged "$work/scanner.log" "outcome: Succeeded"
+report "(h) a library held by a scanner" "exit 0, no box, patched: the copy failed with 32, waited and went through once the hold ended"
+
 # (l) A stale staging name that is a link to a folder full of files, on a
-# fresh installation at the same path: the run fails, the link and its
-# target as they were. Wine shows a Unix symbolic link to the program as a
+# fresh installation at the same path: the run stages under a fresh name
+# and patches, the link and its target as they were. Wine shows a Unix symbolic link to the program as a
 # reparse point, as Windows shows a link or a junction.
 rm -rf "$host/Pellmark"
 orv_e2e_make_install "$host" || problems+="cannot make the installation; "
@@ -172,11 +194,13 @@ orv_e2e_give "$outside"
 outside_before=$(orv_e2e_snapshot "$outside")
 ln -s "$outside" "$ORV_E2E_TEMP/PellmarkOV"
 before=$(orv_e2e_snapshot "$host")
-quiet staging-link 67 /quiet /log "$(log_win staging-link.log)"
-unchanged "$before"
+quiet staging-link 0 /quiet /log "$(log_win staging-link.log)"
 [ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the link's target changed; "
 [ -L "$ORV_E2E_TEMP/PellmarkOV" ] || problems+="the link was removed; "
-logged "$work/staging-link.log" "the staging name is a link, or cannot be examined; it is left as it is"
+logged "$work/staging-link.log" "is a link, another account's, or cannot be examined; it is left as it is"
+logged "$work/staging-link.log" "staging folder: .*PellmarkOV0000"
+logged "$work/staging-link.log" "outcome: Succeeded"
+[ -e "$ORV_E2E_TEMP/PellmarkOV0000" ] && problems+="the fresh staging folder was left; "
 # The program's delete of a work folder that is a link (the backup of an
 # add-in folder that was one) never goes through it: Windows removes the
 # link itself; Wine 8 cannot remove a Unix link to a folder (its
@@ -194,6 +218,19 @@ case "$deleted" in
 esac
 [ "$(orv_e2e_snapshot "$outside")" = "$outside_before" ] || problems+="the delete changed the link's target; "
 rm -f "$ORV_E2E_TEMP/PellmarkOV"
-report "(l) staging name a link" "exit 67 (1603), no box, nothing changed, the link and its target as they were; the program's delete of the link leaves its target"
+report "(l) staging name a link" "exit 0, no box, patched under a fresh staging name, the link and its target as they were; the program's delete of the link leaves its target"
+
+# (p) The App Paths value written as a search list, the folder followed by
+# a semicolon: it names that folder, and the run patches (exit 0 either way,
+# so the log's outcome tells a patch from "no need").
+rm -rf "$host/Pellmark"
+orv_e2e_make_install "$host" || problems+="cannot make the installation; "
+key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\Quenbrite.exe'
+listed="$(orv_e2e_winpath "$host");"
+orv_wine_env wine reg add "$key" /v Path /t REG_SZ /d "$listed" /f </dev/null >/dev/null 2>&1
+quiet search-list 0 /quiet /log "$(log_win search-list.log)"
+logged "$work/search-list.log" "as a search list it names"
+logged "$work/search-list.log" "outcome: Succeeded"
+report "(p) App Paths value as a search list" "exit 0, no box, patched: the folder before the semicolon is the host's"
 
 orv_e2e_summary "wine switches"

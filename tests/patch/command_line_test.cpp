@@ -8,6 +8,7 @@
 
 #include "app/command_line.h"
 #include "app/update_app.h"
+#include "patch/run_log.h"
 #include "tests/patch/installation.h"
 #include "tests/support/fault_platform.h"
 
@@ -34,6 +35,11 @@ TEST(CommandLine, SwitchesInEitherFormAndCase) {
       {{u"/log"}, false, false, nullptr, u"/log"},
       {{u"/log", u""}, false, false, nullptr, u"/log"},
       {{u"/log", u"/quiet"}, false, false, nullptr, u"/log"},  // a forgotten file name
+      {{u"/log", u"a.log", u"-LOG", u"b.log"},
+       false,
+       false,
+       u"a.log",
+       u"-LOG b.log (a run writes one log)"},
       {{u"/quiet", u"/passive"}, true, false, nullptr, u"/passive"},
       {{u"file.txt"}, false, false, nullptr, u"file.txt"},
       {{u"/"}, false, false, nullptr, u"/"},
@@ -83,6 +89,20 @@ TEST(CommandLine, EachOutcomeOfTheSwitches) {
       {"bad switch, quiet", {u"/quiet", u"/passive"}, true, 1639, nullptr, false},
       {"bad switch, nobody to see", {u"/passive"}, false, 1639, nullptr, false},
       {"log without a file", {u"/log"}, true, 1639, u"/log", false},
+      // In a folder that is not there, so that a log that won would leave
+      // nothing behind either.
+      {"a second log",
+       {u"/log", u"none/a.log", u"/log", u"none/b.log"},
+       true,
+       1639,
+       u"one log",
+       false},
+      {"a second log, quiet",
+       {u"/qn", u"/log", u"none/a.log", u"/log", u"none/b.log"},
+       true,
+       1639,
+       nullptr,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -98,35 +118,6 @@ TEST(CommandLine, EachOutcomeOfTheSwitches) {
       install.ExpectPatched();
     } else {
       EXPECT_EQ(install.Snapshot(), before);
-    }
-  }
-}
-
-TEST(CommandLine, LogThatCannotBeOrMayNotBeWrittenTouchesNothing) {
-  Installation install;
-  const std::string before = install.Snapshot();
-  const struct {
-    String log;
-    int exitCode;
-  } cases[] = {
-      {install.root() + u"/no such folder/run.log", 1622},
-      {install.addin + u"/run.log", 1639},
-      {install.addin + u"/de/run.log", 1639},
-      {install.addin + u"_BAK/run.log", 1639},
-      {install.addin + u"_CPY0001/run.log", 1639},
-      {install.Staging() + u"/run.log", 1639},
-      {install.addin + u"_JOURNAL", 1639},  // the run would write over it
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(ToUtf8(c.log));
-    for (const bool quiet : {false, true}) {
-      std::vector<String> arguments = {u"/log", c.log};
-      if (quiet) arguments.push_back(u"/quiet");
-      const ProgramRun run = RunWith(arguments);
-      EXPECT_EQ(run.exitCode, c.exitCode);
-      EXPECT_EQ(run.notices.size(), quiet ? 0u : 1u);
-      EXPECT_EQ(install.Snapshot(), before);
-      EXPECT_FALSE(test::Exists(c.log));
     }
   }
 }
@@ -219,6 +210,49 @@ TEST(Log, NamesABackupFolderThatIsThereAlready) {
   const std::vector<std::string> lines = LogLines(path);
   EXPECT_TRUE(Says(lines, "_BAK is there already and is not this run's"));
   EXPECT_FALSE(Says(lines, "ShellRename"));
+}
+
+// Quoted text keeps to its line: a line end in the log's own name (in the
+// command line) or in the host's path from the registry is written as its
+// code, and so is every other control character, so no line can be forged.
+TEST(Log, ControlCharactersInQuotedTextAreWrittenAsTheirCodes) {
+  Installation install;
+  install.MoveHost(install.root() + u"\\Program Files\\Or\tvan\x1Bto\u2028<");
+  test::TempDir logs;
+  const String forged = u"2016-05-01 00:00:00.000 outcome: Failed";
+  const String path = logs / (u"run\r\n" + forged + u"\x7F.log");
+  EXPECT_EQ(RunWith({u"/log", path, u"/quiet"}).exitCode, 0);
+  install.ExpectPatched();
+  const std::vector<std::string> lines = LogLines(path);
+  EXPECT_FALSE(Says(lines, "\t"));
+  EXPECT_FALSE(Says(lines, "\x1B"));
+  EXPECT_FALSE(Says(lines, "\u2028"));
+  EXPECT_FALSE(Says(lines, "\r"));
+  for (const std::string& line : lines) EXPECT_FALSE(line.starts_with(ToUtf8(forged))) << line;
+  EXPECT_TRUE(Says(lines, "run<U+000D><U+000A>" + ToUtf8(forged) + "<U+007F>.log\" /quiet"));
+  EXPECT_TRUE(Says(lines, "host folder from App Paths: " + ToUtf8(install.root()) +
+                              "\\Program Files\\Or<U+0009>van<U+001B>to<U+2028><U+003C>"));
+  EXPECT_TRUE(Says(lines, "outcome: Succeeded"));
+}
+
+TEST(Log, QuotedTextEscapesExactlyWhatCouldBreakOrHideALine) {
+  const struct {
+    String text;
+    const char* logged;
+  } cases[] = {
+      {u"C:\\new\\run.log", "C:\\new\\run.log"},  // backslashes as they are
+      {u"", ""},
+      {u"\n", "<U+000A>"},
+      {String(1, u'\0') + u"a", "<U+0000>a"},
+      {u"a\u0085b\u009Fc", "a<U+0085>b<U+009F>c"},  // C1, NEL among them
+      {u"\u2029 <x>", "<U+2029> <U+003C>x>"},
+      {u"\u00E9\U0001D11E", "\u00E9\U0001D11E"},          // letters and a pair, as UTF-8
+      {String(1, char16_t{0xD834}) + u"x", "<U+D834>x"},  // a lone high surrogate
+      {u"x" + String(1, char16_t{0xDD1E}), "x<U+DD1E>"},  // a lone low one
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LogText(c.text), c.logged);
+  }
 }
 
 // A log that stops being written never changes the run: its first line is

@@ -38,8 +38,13 @@ constexpr Expected kNoVersion{ErrorSource::Errno, ENODATA};
 constexpr Expected kNoString{ErrorSource::Errno, ENOENT};
 constexpr Expected kBadName{ErrorSource::Errno, ENOENT};
 #endif
-// Both C runtimes say "no such file or directory" with the same number.
-constexpr Expected kCrtNotFound{ErrorSource::Errno, ENOENT};
+// A file opened for writing in a folder that is not there: CreateFileW's
+// "path not found" on Windows, which opens it without following a link.
+#ifdef _WIN32
+constexpr Expected kOpenNotFound{ErrorSource::Win32, 3};  // ERROR_PATH_NOT_FOUND
+#else
+constexpr Expected kOpenNotFound{ErrorSource::Errno, ENOENT};
+#endif
 
 TEST(Errors, EveryFailureLeavesItsReasonAndText) {
   TempDir dir;
@@ -70,7 +75,7 @@ TEST(Errors, EveryFailureLeavesItsReasonAndText) {
       {"MakeFolder", [&] { return !P().MakeFolder(P(), (dir / u"folder").c_str()); }, kExists},
       {"OpenFileForWrite",
        [&] { return P().OpenFileForWrite(P(), (missing + u"\\x.dll").c_str()) == nullptr; },
-       kCrtNotFound},
+       kOpenNotFound},
       {"RemoveFile", [&] { return !P().RemoveFile(P(), missing.c_str()); }, kNotFound},
       {"CopySingleFile",
        [&] { return !P().CopySingleFile(P(), missing.c_str(), (dir / u"copy").c_str(), false); },

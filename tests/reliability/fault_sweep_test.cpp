@@ -101,7 +101,19 @@ std::vector<std::string> Sweep(bool logged, bool modelled, int& cases, long long
               return c.op == Op::OpenFileForWrite && c.failed &&
                      c.path.find(u"run.log") != String::npos;
             });
-        if (logRefused) {
+        // Where the log would lie is looked at before it is opened; a look
+        // that gets no answer refuses the command line.
+        const bool placeUntold =
+            logged && index < logOpened && (op == Op::ReadFolderChain || op == Op::ReadIdentity);
+        if (placeUntold) {
+          if (result.exitCode != 1639) {
+            found.push_back("a log whose place could not be told did not end 1639");
+          }
+          if (scene.Describe() != "Pellmark old" || scene.Outside() != scene.outside ||
+              test::Exists(log)) {
+            found.push_back("a log whose place could not be told left " + scene.Describe());
+          }
+        } else if (logRefused) {
           // A log that cannot be created ends the run before it starts.
           if (result.exitCode != 1622)
             found.push_back("a log that failed to open did not end 1622");

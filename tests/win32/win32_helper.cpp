@@ -12,6 +12,10 @@
 //                                  sharing (as a scanner does), prints
 //                                  "held", lets go when its standard input
 //                                  ends
+//   win32_helper hold-file-alone PATH MS
+//                                  holds the file open with no sharing at
+//                                  all (a scanner's worst hold), prints
+//                                  "held", lets go after MS milliseconds
 //   win32_helper surroundings      prints whether a box can be seen and
 //                                  what that was decided from
 //   win32_helper show CAPTION TEXT information|warning
@@ -98,6 +102,21 @@ int HoldFile(const wchar_t* path) {
   return 0;
 }
 
+int HoldFileAlone(const wchar_t* path, const wchar_t* milliseconds) {
+  const HANDLE file =
+      CreateFileW(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::printf("failed %lu\n", GetLastError());
+    return 1;
+  }
+  std::printf("held\n");
+  std::fflush(stdout);
+  Sleep(static_cast<DWORD>(std::wcstoul(milliseconds, nullptr, 10)));
+  CloseHandle(file);
+  std::printf("let go\n");
+  return 0;
+}
+
 int Surroundings(const orv::Platform& p) {
   DWORD session = 0;
   const BOOL known = ProcessIdToSessionId(GetCurrentProcessId(), &session);
@@ -155,6 +174,9 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"probe-guard") == 0) return ProbeGuard(p, argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"hold-denied-guard") == 0) return HoldDeniedGuard(argv[2]);
   if (argc == 3 && std::wcscmp(argv[1], L"hold-file") == 0) return HoldFile(argv[2]);
+  if (argc == 4 && std::wcscmp(argv[1], L"hold-file-alone") == 0) {
+    return HoldFileAlone(argv[2], argv[3]);
+  }
   if (argc == 2 && std::wcscmp(argv[1], L"surroundings") == 0) return Surroundings(p);
   if (argc == 2 && std::wcscmp(argv[1], L"staging-security") == 0) return StagingSecurity(p);
   if (argc == 3 && std::wcscmp(argv[1], L"is-link") == 0) {
@@ -177,8 +199,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   std::fputs(
-      "usage: win32_helper hold-guard|probe-guard|hold-denied-guard NAME | surroundings | show "
-      "CAPTION TEXT ICON | staging-security | is-link|delete PATH\n",
+      "usage: win32_helper hold-guard|probe-guard|hold-denied-guard NAME | hold-file PATH | "
+      "hold-file-alone PATH MS | surroundings | show CAPTION TEXT ICON | staging-security | "
+      "is-link|delete PATH\n",
       stderr);
   return 2;
 }

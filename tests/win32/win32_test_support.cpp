@@ -13,6 +13,67 @@ bool IsWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+std::string UnixPath(const std::wstring& path) {
+  using Convert = char*(CDECL*)(const wchar_t*);
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(kernel32, "wine_get_unix_file_name")));
+  if (convert == nullptr) return {};
+  char* unix = convert(path.c_str());
+  if (unix == nullptr) return {};
+  std::string result = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+std::wstring ZDrivePath(const std::wstring& path) {
+  const std::string unix = UnixPath(path);
+  if (unix.empty() || unix[0] != '/') return {};
+  std::wstring z = L"Z:";
+  for (const char c : unix) z += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  return z;
+}
+
+namespace {
+
+// Wine starts a Unix program as it starts a Windows one, but gives no handle
+// to wait on: what it does is waited for through the name.
+bool RunUnix(const wchar_t* program, std::wstring command, const std::wstring& name,
+             bool untilThere) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  // Wine 8 shows a link only while what it leads to is there.
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(20)) {
+    if ((GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES) == untilThere) return true;
+  }
+  return false;
+}
+
+std::wstring Widen(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+}  // namespace
+
+UnixLink::UnixLink(const std::string& target, const std::wstring& link) : link_(link) {
+  const std::string at = UnixPath(link);
+  if (at.empty() || !IsWine()) return;
+  made_ = RunUnix(L"Z:\\bin\\ln", L"ln -s " + Quote(Widen(target)) + L" " + Quote(Widen(at)), link,
+                  true);
+}
+
+UnixLink::~UnixLink() {
+  const std::string at = UnixPath(link_);
+  if (!at.empty()) RunUnix(L"Z:\\bin\\rm", L"rm -f " + Quote(Widen(at)), link_, false);
+}
+
 std::wstring SiblingProgram(const wchar_t* name) {
   std::vector<wchar_t> self(32768, L'\0');
   const DWORD length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));

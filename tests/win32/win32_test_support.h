@@ -19,6 +19,30 @@ inline String Narrow16(const std::wstring& text) {
 // True under Wine, where ntdll exports wine_get_version.
 bool IsWine();
 
+// Under Wine, the Unix path of a Windows one (wine_get_unix_file_name);
+// empty elsewhere or when it has none.
+std::string UnixPath(const std::wstring& path);
+// Under Wine, the Z: form of a Windows path: the same file by another drive
+// letter. Empty elsewhere.
+std::wstring ZDrivePath(const std::wstring& path);
+// Under Wine, a Unix symbolic link at link leading to target (a Unix path
+// that exists), made by /bin/ln and removed by /bin/rm when the object goes:
+// Wine 8's CreateSymbolicLinkW reports success and makes nothing, and a
+// folder's test tree with a link to a folder in it is never removed
+// (std::filesystem goes round through the link). Not made elsewhere.
+class UnixLink {
+ public:
+  UnixLink(const std::string& target, const std::wstring& link);
+  ~UnixLink();
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  std::wstring link_;
+  bool made_ = false;
+};
+
 // A program that was copied beside this test program (see wine-run.sh).
 std::wstring SiblingProgram(const wchar_t* name);
 
