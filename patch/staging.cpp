@@ -57,7 +57,13 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
 }  // namespace
 
 void RemoveWorkFolder(const Platform& p, const char16_t* folder) {
-  Retry(p, [&] { return p.ShellDelete(p, folder) || !p.FolderExists(p, folder); });
+  // Gone only when the system says nothing bears the name: a look that
+  // fails is no answer. The look comes first, so that a failed attempt's
+  // reason, the one the back-off judges, is the removal's own.
+  if (folder == nullptr || *folder == u'\0') return;  // never made
+  Retry(p, [&] {
+    return LookAtName(p, String(folder)) == FileProbe::Absent || p.ShellDelete(p, folder);
+  });
 }
 
 namespace {
