@@ -68,10 +68,10 @@ bool SaysNo(SeamOp op, const Result& result) {
 }
 
 template <typename Function>
-struct Forward;
+struct LogForward;
 
 template <typename Result, typename... Args>
-struct Forward<Result (*)(const Platform&, Args...)> {
+struct LogForward<Result (*)(const Platform&, Args...)> {
   template <SeamOp op, auto member>
   static Result Call(const Platform& self, Args... args) {
     auto& layer = SeamLayer::Of<LoggingPlatform>(self);
@@ -101,7 +101,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
 
 LoggingPlatform::LoggingPlatform(const Platform& inner, RunLog& log) : SeamLayer(inner), log_(log) {
   SetContext(record_);
-  FillLayerRecord<Forward>(record_);
+  FillLayerRecord<LogForward>(record_);
 }
 
 void LoggingPlatform::Report(SeamOp op, const char16_t* path, const char16_t* to, bool succeeded,

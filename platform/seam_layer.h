@@ -36,7 +36,11 @@ struct PassThrough<Result (*)(const Platform&, Args...)> {
 };
 
 // Fills a layer's record: every operation of the list with the layer's own
-// Forward<signature>::Call<op, member>, every query passing through.
+// Forward<signature>::Call<op, member>, every query passing through. Each
+// layer names its Forward template differently, even in an unnamed
+// namespace: GCC gives FillLayerRecord<Forward> one symbol for every unit's
+// unnamed-namespace Forward, and the linker keeps only one of them, so one
+// layer's record would be filled with another layer's functions.
 template <template <typename> class Forward>
 void FillLayerRecord(Platform& record) {
 #define ORV_SEAM_OP(name, result, parameters) \

@@ -205,10 +205,10 @@ constexpr bool TouchesData(Op op) {
 }
 
 template <typename Function>
-struct Forward;
+struct FaultForward;
 
 template <typename Result, typename... Args>
-struct Forward<Result (*)(const Platform&, Args...)> {
+struct FaultForward<Result (*)(const Platform&, Args...)> {
   template <Op op, auto member>
   static Result Call(const Platform& self, Args... args) {
     FaultPlatform& f = Self(self);
@@ -254,7 +254,7 @@ struct Forward<Result (*)(const Platform&, Args...)> {
 
 FaultPlatform::FaultPlatform(const Platform& real) : SeamLayer(real) {
   SetContext(record_);
-  FillLayerRecord<Forward>(record_);
+  FillLayerRecord<FaultForward>(record_);
   // The reason of an injected failure is the layer's own; any other is the
   // real backend's.
   record_.LastError = [](const Platform& self) {

@@ -98,10 +98,10 @@ bool MergeInto(const WindowsModel& m, const fs::path& from, const fs::path& to) 
 }
 
 template <typename Function>
-struct Forward;
+struct ModelForward;
 
 template <typename Result, typename... Args>
-struct Forward<Result (*)(const Platform&, Args...)> {
+struct ModelForward<Result (*)(const Platform&, Args...)> {
   template <Op op, auto member>
   static Result Call(const Platform& self, Args... args) {
     WindowsModel& m = Self(self);
@@ -232,7 +232,7 @@ WindowsModel::WindowsModel(const Platform& inner, ModelOptions options, GuardNam
       options_(std::move(options)),
       names_(names != nullptr ? names : &ownNames_) {
   SetContext(record_);
-  FillLayerRecord<Forward>(record_);
+  FillLayerRecord<ModelForward>(record_);
   record_.InSessionZero = [](const Platform& self) {
     const WindowsModel& m = Self(self);
     return m.options_.session ? *m.options_.session == 0 : m.inner->InSessionZero(*m.inner);
