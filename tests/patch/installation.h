@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "patch/manifest.h"
+#include "patch/work_folders.h"
 #include "tests/support/test_support.h"
 #include "tools/install_maker/install_maker.h"
 
@@ -52,7 +53,9 @@ class Installation {
   void WriteAddinFile(int k, FileVersion4 version);
   String AddinFile(int k) const;
   String Library(int l) const;
-  String Staging() const { return temp + u"PellmarkOV"; }
+  // The work folders a run names for this installation.
+  WorkFolders Folders() const { return WorkFolders(host, temp); }
+  String Staging() const { return Folders().Staging(); }
 
   // The whole add-in folder, names, sizes, times and contents.
   std::string Snapshot() const { return DescribeTree(addin); }

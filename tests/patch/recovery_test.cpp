@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "patch/recovery.h"
+#include "patch/journal.h"
 #include "patch/run.h"
 #include "tests/patch/installation.h"
 #include "tests/support/fault_platform.h"
@@ -45,8 +45,8 @@ TEST(Journal, OnlyAWholeWellFormedJournalIsRead) {
 }
 
 TEST(Journal, NamesNothingButThisInstallationsWorkFolders) {
-  const String addin = u"C:\\O\\Pellmark";
-  const String staging = u"C:\\T\\PellmarkOV";
+  const WorkFolders folders(u"C:\\O", u"C:\\T\\");
+  const String& staging = folders.Staging();
   const struct {
     String copy;
     bool kept;
@@ -58,15 +58,15 @@ TEST(Journal, NamesNothingButThisInstallationsWorkFolders) {
       {u"D:\\O\\Pellmark_CPY", false},
   };
   for (const auto& c : copies) {
-    const Journal ours = OnlyWorkFolders({staging, c.copy, u""}, addin, staging);
+    const Journal ours = OnlyWorkFolders({staging, c.copy, u""}, folders);
     EXPECT_EQ(ours.copy.empty(), !c.kept) << ToUtf8(c.copy);
   }
   const Journal other =
-      OnlyWorkFolders({u"C:\\Other\\PellmarkOV", u"", u"C:\\O\\Pellmark_BAK\\x"}, addin, staging);
+      OnlyWorkFolders({u"C:\\Other\\PellmarkOV", u"", u"C:\\O\\Pellmark_BAK\\x"}, folders);
   EXPECT_TRUE(other.staging.empty());
   EXPECT_TRUE(other.backup.empty());
-  EXPECT_TRUE(OnlyWorkFolders({staging, u"", u""}, addin, u"").staging.empty());
-  EXPECT_EQ(OnlyWorkFolders({u"", u"", u"C:\\O\\Pellmark_BAK"}, addin, staging).backup,
+  EXPECT_TRUE(OnlyWorkFolders({staging, u"", u""}, WorkFolders(u"C:\\O", u"")).staging.empty());
+  EXPECT_EQ(OnlyWorkFolders({u"", u"", u"C:\\O\\Pellmark_BAK"}, folders).backup,
             u"C:\\O\\Pellmark_BAK");
 }
 
@@ -105,7 +105,7 @@ TEST(Recovery, NextRunRepairsWhatACutShortRunLeft) {
       test::WriteBytes(folder + u"\\part", "p");
     }
     if (c.left & kJournal) {
-      test::WriteBytes(JournalPath(install.addin), JournalText({install.Staging(), copy, backup}));
+      test::WriteBytes(install.Folders().Journal(), JournalText({install.Staging(), copy, backup}));
     }
     const std::string old = install.Snapshot();
     FaultPlatform fault(SystemPlatform());
@@ -118,7 +118,7 @@ TEST(Recovery, NextRunRepairsWhatACutShortRunLeft) {
     EXPECT_EQ(test::Exists(backup), c.outcome == PatchOutcome::Failed);
     EXPECT_FALSE(test::Exists(copy));
     EXPECT_FALSE(test::Exists(install.Staging()));
-    EXPECT_FALSE(test::Exists(JournalPath(install.addin)));
+    EXPECT_FALSE(test::Exists(install.Folders().Journal()));
   }
 }
 
@@ -133,7 +133,7 @@ TEST(Recovery, JournalOfNoUseChangesNothing) {
       test::MakeFolders(folder);
       test::WriteBytes(folder + u"\\keep", "k");
     }
-    test::WriteBytes(JournalPath(install.addin),
+    test::WriteBytes(install.Folders().Journal(),
                      cutShort ? "WinOrvantoPatch1 journal 1\ncopy\t"
                               : JournalText({elsewhere, numbered, elsewhere}));
     FaultPlatform fault(SystemPlatform());
@@ -141,7 +141,7 @@ TEST(Recovery, JournalOfNoUseChangesNothing) {
     install.ExpectPatched();
     EXPECT_EQ(test::ReadBytes(elsewhere + u"\\keep"), "k");
     EXPECT_EQ(test::ReadBytes(numbered + u"\\keep"), "k");
-    EXPECT_FALSE(test::Exists(JournalPath(install.addin)));
+    EXPECT_FALSE(test::Exists(install.Folders().Journal()));
   }
 }
 
@@ -158,7 +158,7 @@ TEST(Recovery, NumberedStagingFolderGoesOnlyWhenItIsThisAccounts) {
     const String numbered = Concat(temp.view(), u"PellmarkOV0007");
     test::MakeFolders(numbered);
     test::WriteBytes(numbered + u"\\part", "p");
-    test::WriteBytes(JournalPath(install.addin), JournalText({numbered, u"", u""}));
+    test::WriteBytes(install.Folders().Journal(), JournalText({numbered, u"", u""}));
     FaultPlatform fault(SystemPlatform());
     if (!ours) fault.Fail(test::Op::ReadOwner, 1);
     EXPECT_EQ(RunPatch(fault.platform()), PatchOutcome::Succeeded);
@@ -174,7 +174,7 @@ TEST(Recovery, TheLogSaysWhatWasRepaired) {
   FaultPlatform fault(SystemPlatform());
   RunLog log;
   ASSERT_TRUE(log.Open(fault.platform(), (logs / u"run.log").c_str()));
-  EXPECT_EQ(RunPatch(fault.platform(), log, false), PatchOutcome::Succeeded);
+  EXPECT_EQ(RunPatch(fault.platform(), log), PatchOutcome::Succeeded);
   log.Close();
   const std::string text = test::ReadBytes(logs / u"run.log");
   EXPECT_NE(text.find("an earlier run was cut short between its two renames"), std::string::npos);

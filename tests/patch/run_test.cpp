@@ -24,7 +24,8 @@ class Run : public ::testing::Test {
  protected:
   PatchOutcome RunOnce() {
     const PatchOutcome outcome = RunPatch(fault.platform());
-    EXPECT_EQ(fault.Notices().size(), 1u) << "exactly one notice per run";
+    // The caller shows the outcome (program_test sees the box).
+    EXPECT_TRUE(fault.Notices().empty()) << "the run itself shows nothing";
     return outcome;
   }
   // The calls of the run so far, for failure messages.
@@ -46,17 +47,11 @@ class Run : public ::testing::Test {
 
 TEST_F(Run, PatchesThenFindsNothingToDo) {
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded) << Calls();
-  ASSERT_EQ(fault.Notices().size(), 1u);
-  EXPECT_EQ(fault.Notices()[0].caption, u"Patch for Orvanto");
-  EXPECT_EQ(fault.Notices()[0].text, u"Install Succeeded.");
-  EXPECT_EQ(fault.Notices()[0].icon, MessageIcon::Information);
   install.ExpectPatched();
   install.ExpectNoWorkFolders();
 
   FaultPlatform second(SystemPlatform());
   EXPECT_EQ(RunPatch(second.platform()), PatchOutcome::NotNeeded);
-  ASSERT_EQ(second.Notices().size(), 1u);
-  EXPECT_EQ(second.Notices()[0].text, u"There is no need to apply this patch.");
   install.ExpectPatched();
 }
 
@@ -85,7 +80,6 @@ TEST_F(Run, NoHostIsNotAnError) {
   const std::string before = install.Snapshot();
   install.RemoveRegistryPath();
   ExpectUntouched(PatchOutcome::NotNeeded, before);
-  EXPECT_EQ(fault.Notices()[0].icon, MessageIcon::Information);
 }
 
 TEST_F(Run, RegistryPathThatIsNoFolderMeansNoHost) {
@@ -239,11 +233,11 @@ TEST_F(Run, ScanStopsAtTheFirstMissingOrOlderFile) {
 TEST_F(Run, UnansweredExistenceCheckFails) {
   const struct {
     const char* where;
-    int call;  // of FileExists: after the look for a journal, the scan's first
-               // file, then the copy name
+    int call;  // of FileExists: the scan's first file, the look for a
+               // journal, then the copy name
     int foldersMade;
   } cases[] = {
-      {"the scan of installed files", 2, 0},
+      {"the scan of installed files", 1, 0},
       {"the copy name's check", 3, 12},  // after staging: 1 + 11 culture folders
   };
   for (const auto& c : cases) {
@@ -253,7 +247,6 @@ TEST_F(Run, UnansweredExistenceCheckFails) {
     FaultPlatform run(SystemPlatform());
     run.Fail(Op::FileExists, c.call);
     EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
-    EXPECT_EQ(run.Calls(Op::FileExists), c.call);
     EXPECT_EQ(run.Calls(Op::MakePrivateFolder) + run.Calls(Op::MakeFolder), c.foldersMade);
     EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
     EXPECT_EQ(fresh.Snapshot(), before);
@@ -271,7 +264,7 @@ TEST_F(Run, TimeStampThatCannotBeBuiltFailsWithNothingChanged) {
   const std::string before = install.Snapshot();
   fault.Fail(Op::MakeLocalTimeStamp, 25);
   ExpectUntouched(PatchOutcome::Failed, before);
-  EXPECT_EQ(fault.Calls(Op::TempFolder), 0);
+  EXPECT_EQ(fault.Calls(Op::MakePrivateFolder), 0);
 }
 
 // --- Staging ----------------------------------------------------------------
@@ -369,7 +362,6 @@ TEST_F(Run, StagingFailuresRemoveTheStagingFolderAndLeaveTheAddin) {
     FaultPlatform run(SystemPlatform());
     run.Fail(f.op, f.first, f.count);
     EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << test::Name(f.op);
-    EXPECT_EQ(run.Notices().size(), 1u);
     EXPECT_EQ(fresh.Snapshot(), before) << test::Name(f.op);
     fresh.ExpectNoWorkFolders();
   }
@@ -653,7 +645,6 @@ TEST_F(Run, NewFolderWithPathsTooLongForThePlatformIsRefusedBeforeTheCopy) {
 TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
   fault.FailAlways(Op::ShellDelete);
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
-  EXPECT_EQ(fault.Notices()[0].text, u"Install Succeeded.");
   EXPECT_TRUE(test::IsFolder(install.addin + u"_BAK"));
   EXPECT_TRUE(test::IsFolder(install.Staging()));
 }

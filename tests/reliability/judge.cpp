@@ -224,7 +224,7 @@ std::string Scene::Describe() const {
   std::string text = "Pellmark " + Classify(install.addin);
   for (const String& folder : WorkFolders()) {
     text += ", " + FsPath(folder).filename().string();
-    if (!SamePath(folder, JournalPath(install.addin))) text += " " + Classify(folder);
+    if (!SamePath(folder, install.Folders().Journal())) text += " " + Classify(folder);
   }
   return text;
 }
@@ -254,7 +254,7 @@ std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
   }
   // The journal stays as long as a folder it names does, for the next run
   // to finish the clean-up, or when a call on it failed.
-  const String journal = JournalPath(scene.install.addin);
+  const String journal = scene.install.Folders().Journal();
   bool keptFolder = false;
   for (const String& folder : scene.WorkFolders()) {
     if (SamePath(folder, journal)) continue;
