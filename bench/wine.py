@@ -52,7 +52,7 @@ def count(file, ending):
 
 def measure(runs, template, version):
     settings = dict(line.split("=", 1) for line in call(
-        "bash", "-c", 'for v; do printf "%s=%s\\n" "$v" "${!v}"; done', "settings", *SETTINGS).splitlines())
+        "eval", 'for v in %s; do printf "%%s=%%s\\n" "$v" "${!v}"; done' % " ".join(SETTINGS)).splitlines())
     wine_root = settings["ORV_WINE_ROOT"]
     wait = int(os.environ.get("ORV_BENCH_WINE_WAIT", "1800"))
     # Every test's program holds this lock shared while it runs (wine-run.sh).
@@ -103,8 +103,8 @@ def measure_locked(runs, template, version, settings, work):
     programs, host = os.path.join(work, "programs"), os.path.join(work, "host", "Orvanto")
     os.makedirs(programs)
     os.makedirs(os.path.dirname(host))
-    for program in (settings["ORV_E2E_EXE"], "build/win32/bench/orv_bench_trivial.exe",
-                    "build/win32/bench/orv_bench_box.exe", settings["ORV_E2E_WATCHER"]):
+    for program in (settings["ORV_E2E_EXE"], os.path.join(ROOT, "build/win32/bench/orv_bench_trivial.exe"),
+                    os.path.join(ROOT, "build/win32/bench/orv_bench_box.exe"), settings["ORV_E2E_WATCHER"]):
         shutil.copy(program, programs)
     wine_template = os.path.join(work, "template")
     subprocess.run(["cp", "-a", os.path.join(template, "Program Files", "Orvanto"), wine_template], check=True)
