@@ -19,7 +19,6 @@ it in turn (the lock wine-run.sh holds while it runs a program).
 """
 
 import argparse
-import fcntl
 import hashlib
 import os
 import shutil

@@ -13,7 +13,7 @@ import shutil
 import subprocess
 import time
 
-from bench import ROOT, ROWS, Failed, fact, log, pairs, sh, timed, WARMUP
+from bench import ROOT, WARMUP, Failed, fact, log, pairs, sh, timed
 
 # NAME=VALUE lines of the library's settings, after its set-up.
 SETTINGS = ("ORV_WINE_ROOT", "ORV_WINE_PREFIX", "ORV_WINE_MARKER", "ORV_WINE_USER", "ORV_E2E_EXE",
