@@ -326,6 +326,7 @@ def main():
         native = Native(install_maker, version)
         measure_native(runs, native)
         if options.wine:
+            sys.dont_write_bytecode = True  # no __pycache__ in the source tree
             import wine  # the Wine part, only where it is asked for
 
             wine.measure(runs, native.template, version)
