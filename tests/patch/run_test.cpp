@@ -477,15 +477,18 @@ TEST_F(Run, SwapFailuresBeforeTheMoveLeaveTheOldFolder) {
     Op op;
     int first;
     int count;
+    bool partial;  // each failed attempt leaves part of its work
   } faults[] = {
-      {Op::ShellCopy, 1, 20},
-      {Op::CopySingleFile, 2, 20},  // the second library
-      {Op::ShellRename, 1, 20},     // moving the old folder aside
+      {Op::ShellCopy, 1, 20, false},
+      {Op::ShellCopy, 1, 20, true},        // the last attempt's half-made copy goes too
+      {Op::CopySingleFile, 2, 20, false},  // the second library
+      {Op::ShellRename, 1, 20, false},     // moving the old folder aside
   };
   for (const auto& f : faults) {
     Installation fresh;
     const std::string before = fresh.Snapshot();
     FaultPlatform run(SystemPlatform());
+    run.SetPartialEffects(f.partial);
     run.Fail(f.op, f.first, f.count);
     EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << test::Name(f.op);
     EXPECT_EQ(fresh.Snapshot(), before) << test::Name(f.op);
