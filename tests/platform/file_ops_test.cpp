@@ -11,11 +11,8 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 TEST(FileExists, PresentFileFolderAndAbsentPaths) {
   TempDir dir;

@@ -16,12 +16,9 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
 using win32test::Wide;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 std::wstring CurrentDirectory() {
   wchar_t buffer[MAX_PATH * 2] = {};

@@ -20,12 +20,9 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
 using win32test::Wide;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 FileIdentity IdentityOf(const String& path) {
   FileIdentity identity;

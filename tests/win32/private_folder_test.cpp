@@ -21,10 +21,7 @@ namespace orv {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 // Full control, handed down to files and folders below.
 std::string FullControlFor(const std::string& sid) {
