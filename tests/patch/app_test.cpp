@@ -33,10 +33,7 @@ TEST(Application, RunsThePatchOnceAndLetsGoOfTheGuard) {
 
 TEST(Application, ExitCodeFollowsTheOutcome) {
   Installation install;
-  pegen::PeImageSpec old;
-  old.executable = true;
-  old.fileVersion = test::V(4, 1, 52, 0);
-  install.WriteLauncher(old);
+  install.WriteLauncher(test::V(4, 1, 52, 0));
   FaultPlatform fault(SystemPlatform());
   EXPECT_EQ(test::RunApp(fault).exitCode, 1642);
 

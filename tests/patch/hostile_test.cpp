@@ -177,10 +177,7 @@ TEST(Hostile, HostPathLengthLimits) {
     Installation install;
     install.MoveHost(PathOfLength(install.root() + c.base, c.length));
     ASSERT_EQ(install.host.size(), c.length);
-    pegen::PeImageSpec launcher;
-    launcher.executable = true;
-    launcher.fileVersion = c.launcher;
-    install.WriteLauncher(launcher);
+    install.WriteLauncher(c.launcher);
     const String taken = install.Folders().Copy();
     if (c.copyNameTaken) test::WriteBytes(taken, "someone else's");
     const std::string before = install.Snapshot();

@@ -61,6 +61,13 @@ void Installation::WriteLauncher(const pegen::PeImageSpec& spec) {
   WritePeFixture(host + manifest::kLauncherName, spec);
 }
 
+void Installation::WriteLauncher(FileVersion4 version) {
+  pegen::PeImageSpec spec;
+  spec.executable = true;
+  spec.fileVersion = version;
+  WriteLauncher(spec);
+}
+
 String Installation::AddinFile(int k) const {
   return JoinPath(addin, manifest::kPayload[k].relativePath);
 }

@@ -38,6 +38,8 @@ class Installation {
   void SetRegistryPathType(std::string_view type);
   void RemoveRegistryPath();
   void WriteLauncher(const pegen::PeImageSpec& spec);
+  // A launcher that is a program at this version.
+  void WriteLauncher(FileVersion4 version);
   void WriteAddinFile(int k, FileVersion4 version);
   String AddinFile(int k) const;
   String Library(int l) const;

@@ -80,17 +80,13 @@ TEST(Program, WritesThePayloadsBytesHoweverItIsStarted) {
 
 TEST(Program, FailureAndOldHostAreVisibleToScripts) {
   Installation install;
-  pegen::PeImageSpec old;
-  old.executable = true;
-  old.fileVersion = test::V(4, 1, 52, 0);
-  install.WriteLauncher(old);
+  install.WriteLauncher(test::V(4, 1, 52, 0));
   const test::ProcessRun tooOld = RunProgram();
   EXPECT_EQ(tooOld.output, test::Printed(PatchOutcome::HostTooOld));
   EXPECT_EQ(tooOld.exitCode, 1642 & 0xFF);  // only the low byte reaches a POSIX parent
 
   std::filesystem::remove_all(test::FsPath(install.addin));
-  old.fileVersion = test::V(4, 1, 52, 1);
-  install.WriteLauncher(old);
+  install.WriteLauncher(test::V(4, 1, 52, 1));
   const test::ProcessRun failed = RunProgram();
   EXPECT_EQ(failed.output, test::Printed(PatchOutcome::Failed));
   EXPECT_EQ(failed.exitCode, 1603 & 0xFF);

@@ -339,7 +339,7 @@ TEST(Links, WriteRefusesAFileThatIsNotOursAlone) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another account";
   TempDir dir;
   test::WriteBytes(dir / u"foreign.dll", "theirs");
-  ASSERT_EQ(::chown(test::FsPath(dir / u"foreign.dll").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(test::FsPath(dir / u"foreign.dll").c_str(), test::kNobody, test::kNobody), 0);
   test::WriteBytes(dir / u"victim.txt", "untouched");
   fs::create_hard_link(test::FsPath(dir / u"victim.txt"), test::FsPath(dir / u"hard.dll"));
   test::WriteBytes(dir / u"own.dll", "old content");

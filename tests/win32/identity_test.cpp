@@ -157,7 +157,7 @@ std::vector<std::string> FolderAccess(const String& folder) {
 // the folder (under Wine through the Unix mode, which is all Wine keeps).
 TEST(CarryOverAccess, TheNewFolderGivesWhatTheOldOneGave) {
   TempDir dir;
-  const String old = dir / u"Pellmark_BAK";
+  const String old = dir / u"aside";
   const String made = dir / u"Pellmark";
   test::MakeFolders(old);
   test::MakeFolders(made);

@@ -51,7 +51,7 @@ TEST(PrivateFolder, DescriptorGrantsOnlyTheUserSystemAndAdministratorsAndIsProte
 
 TEST(PrivateFolder, NoOtherAccountOnTheFolderAndNeverAnExistingName) {
   test::TempDir dir;
-  const String folder = dir / u"PellmarkOV";
+  const String folder = dir / u"private";
   ASSERT_TRUE(P().MakePrivateFolder(P(), folder.c_str()));
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_EQ(
