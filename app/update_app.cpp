@@ -44,7 +44,9 @@ bool COrvantoUpdateApp::StartInstance() {
   log.Line(show         ? "the outcome is shown in a message box"
            : line.quiet ? "quiet: no message box"
                         : "nobody can see a message box here: no message box");
-  const int exitCode = ExitCodeFor(RunPatch(p, log, show));
+  const PatchOutcome outcome = RunPatch(p, log);
+  if (show) ShowOutcome(p, outcome);
+  const int exitCode = ExitCodeFor(outcome);
   log.Line("exit code " + std::to_string(exitCode));
   SetExitCode(exitCode);
   return false;

@@ -1,8 +1,43 @@
+// The calling sequence of a run, and who removes what, when.
+//
+// A run first looks, then changes, and never looks again at what it has
+// decided on:
+//
+//  1. AssessInstallation (patch/assessment.h) writes nothing. It finds the
+//     host's folder and the temporary folder and forms every work folder's
+//     name from them (WorkFolders), reads the launcher's version, and scans
+//     the installed add-in (under the backup name when a run was cut short
+//     between its renames) for a file the payload is newer than. It stops
+//     at the first thing that ends the run, but the run still makes the
+//     changes that come before that point.
+//  2. RecoverInterruptedRun (patch/recovery.h) is the first change, made
+//     whenever the host is found, whatever its version: it moves the old
+//     add-in back from the backup name, then removes the work folders that
+//     an earlier run's journal names, and the journal once they are gone.
+//  3. ProbeAddinFolder makes a probe file in the add-in folder and removes
+//     it; a probe file it could not remove is removed again at the run's
+//     end, while the add-in folder is still the old one.
+//  4. StagePayload makes the staging folder (a fresh numbered one when the
+//     plain name is not this account's) and writes the payload into it. A
+//     failure removes the staging folder.
+//  5. BackupAndSwap picks a free copy name and checks that the backup name
+//     is free, writes the journal, copies the staging folder beside the
+//     add-in, carries over the libraries and the access entries, verifies
+//     and flushes the copy, and swaps it in by two renames, moving the old
+//     folder back when the second fails. Every outcome removes the staging
+//     folder and the copy; a success removes the old add-in under the backup
+//     name, which this run moved there. The journal goes once none of the
+//     folders it names is left, and stays for the next run otherwise.
+//
+// Recovery and the stages share only the retried steps (folder_steps.h),
+// the journal (journal.h) and the names (work_folders.h); neither calls the
+// other. The outcome goes back to the caller, which shows its message.
 #include "patch/run.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "patch/assessment.h"
 #include "patch/logging_platform.h"
 #include "patch/recovery.h"
 #include "patch/stages.h"
@@ -11,14 +46,23 @@ namespace orv {
 
 namespace {
 
-PatchOutcome RunStagesInTurn(const Platform& p, RunContext& context) {
-  if (auto ended = CheckEligibility(p, context)) return *ended;
+PatchOutcome ChangeInTurn(const Platform& p, RunContext& context, const Assessment& a) {
+  if (auto failed = ProbeAddinFolder(p, context)) return *failed;
+  if (a.afterProbe) return *a.afterProbe;
   if (auto failed = StagePayload(p, context)) return *failed;
   return BackupAndSwap(p, context);
 }
 
-PatchOutcome RunStages(const Platform& p, RunContext& context) {
-  const PatchOutcome outcome = RunStagesInTurn(p, context);
+PatchOutcome LookThenChange(const Platform& p, RunLog& log) {
+  const Assessment a = AssessInstallation(p, log);
+  // Whatever the host's version: a run cut short must not leave the host
+  // without its add-in.
+  if (a.recoverable) {
+    RecoverInterruptedRun(p, log, a.folders, a.addinAside);
+  }
+  if (a.beforeProbe) return *a.beforeProbe;
+  RunContext context(log, a);
+  const PatchOutcome outcome = ChangeInTurn(p, context, a);
   // After a success the probe file went aside with the old folder, and its
   // path is the new folder's: nothing of ours there to remove.
   if (outcome != PatchOutcome::Succeeded) RemoveProbeFile(p, context);
@@ -27,39 +71,22 @@ PatchOutcome RunStages(const Platform& p, RunContext& context) {
 
 }  // namespace
 
-PatchOutcome RunPatch(const Platform& p, RunLog& log, bool showMessage) {
-  RunContext context{log};
+PatchOutcome RunPatch(const Platform& p, RunLog& log) {
   PatchOutcome outcome;
   if (log.Active()) {
     const LoggingPlatform logged(p, log);
-    outcome = RunStages(logged.platform(), context);
+    outcome = LookThenChange(logged.platform(), log);
   } else {
-    outcome = RunStages(p, context);
+    outcome = LookThenChange(p, log);
   }
   log.Line(std::string("outcome: ") + NameOf(outcome));
-  if (showMessage) ShowOutcome(p, outcome);
   return outcome;
 }
 
-namespace {
-
-// Whether the folder at path, links followed, is one of chain's: Refused, or
-// Clear when it is not or nothing is there; Undecided when it cannot be told.
-LogPlace Among(const Platform& p, const char16_t* path, const std::vector<FileIdentity>& chain) {
-  FileIdentity identity;
-  switch (p.ReadIdentity(p, path, identity)) {
-    case FileProbe::Absent:
-      return LogPlace::Clear;
-    case FileProbe::Unanswered:
-      return LogPlace::Undecided;
-    case FileProbe::Present:
-      break;
-  }
-  return std::find(chain.begin(), chain.end(), identity) != chain.end() ? LogPlace::Refused
-                                                                        : LogPlace::Clear;
+PatchOutcome RunPatch(const Platform& p) {
+  RunLog none;
+  return RunPatch(p, none);
 }
-
-}  // namespace
 
 LogPlace LogPathIsClear(const Platform& p, StringView fullPath) {
   // The log's folder with its separator, so that a root stays a root.
@@ -78,32 +105,25 @@ LogPlace LogPathIsClear(const Platform& p, StringView fullPath) {
     case FileProbe::Present:
       break;
   }
-  RunLog none;
-  PathBuffer host;
-  if (DiscoverHost(p, host, none)) {
-    if (const LogPlace place = Among(p, host.c_str(), chain); place != LogPlace::Clear) {
-      return place;
+  // The host's folder, the add-in folder (a link there leads elsewhere, and
+  // the run copies from what it leads to) and the staging folder; a folder
+  // that is not there, or whose name would not fit a path, holds nothing.
+  const WorkFolders folders = FindWorkFolders(p);
+  for (const String* guarded : {&folders.Host(), &folders.Addin(), &folders.Staging()}) {
+    if (guarded->empty() || guarded->size() >= kMaxPath) continue;
+    FileIdentity identity;
+    switch (p.ReadIdentity(p, guarded->c_str(), identity)) {
+      case FileProbe::Absent:
+        continue;
+      case FileProbe::Unanswered:
+        return LogPlace::Undecided;
+      case FileProbe::Present:
+        if (std::find(chain.begin(), chain.end(), identity) != chain.end()) {
+          return LogPlace::Refused;
+        }
     }
-    // An add-in folder that is a link leads elsewhere: the run copies from
-    // what it leads to.
-    PathBuffer addin;
-    if (Concat(addin, host.view(), manifest::kAddinName)) {
-      if (const LogPlace place = Among(p, addin.c_str(), chain); place != LogPlace::Clear) {
-        return place;
-      }
-    }
-  }
-  PathBuffer temp;
-  PathBuffer staging;
-  if (p.TempFolder(p, temp) && Concat(staging, temp.view(), manifest::kStagingName)) {
-    return Among(p, staging.c_str(), chain);
   }
   return LogPlace::Clear;
-}
-
-PatchOutcome RunPatch(const Platform& p) {
-  RunLog none;
-  return RunPatch(p, none);
 }
 
 }  // namespace orv

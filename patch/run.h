@@ -1,4 +1,4 @@
-// One run of the patch, from the host's discovery to the message.
+// One run of the patch, from the host's discovery to its outcome.
 #pragma once
 
 #include "patch/outcome.h"
@@ -7,12 +7,12 @@
 
 namespace orv {
 
-// The stages in order (eligibility, staging, backup and swap), then the
-// outcome's one message unless showMessage is false. With an open log the
-// run's every dealing with the outside world goes into it.
-PatchOutcome RunPatch(const Platform& platform, RunLog& log, bool showMessage = true);
+// The run's look, its changes in order, and its outcome, which the caller
+// shows. With an open log the run's every dealing with the outside world
+// goes into it.
+PatchOutcome RunPatch(const Platform& platform, RunLog& log);
 
-// The interactive run without a log.
+// The run without a log.
 PatchOutcome RunPatch(const Platform& platform);
 
 // Whether a log may be made at a full path.

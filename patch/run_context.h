@@ -1,35 +1,29 @@
-// What the stages of one run hand on to each other. Owned by the run and
-// gone with it.
+// What the changing stages of one run hand on to each other. Owned by the
+// run and gone with it.
 #pragma once
 
-#include <array>
-#include <cstdint>
-
-#include "patch/manifest.h"
+#include "patch/assessment.h"
 #include "patch/run_log.h"
+#include "patch/work_folders.h"
 #include "platform/paths.h"
 
 namespace orv {
 
 struct RunContext {
-  explicit RunContext(RunLog& runLog) : log(runLog) {}
+  RunContext(RunLog& runLog, const Assessment& assessment)
+      : log(runLog), folders(assessment.folders), timeStamps(assessment.timeStamps) {}
 
   // Where the stages say what they found and decided.
   RunLog& log;
-  // The host's installation folder, from its launcher's App Paths entry.
-  PathBuffer hostInstallDir;
-  // The add-in folder: the host folder followed by "\Pellmark".
-  PathBuffer addinDir;
+  const WorkFolders& folders;
+  const TimeStamps& timeStamps;
   // The writable check's probe file while it is still in the add-in folder;
   // empty once it is gone.
   PathBuffer probeFile;
-  std::array<std::int64_t, manifest::kPayloadCount> timeStamps{};
-  // The temporary folder, as the platform gives it, ending in a separator.
-  PathBuffer tempDir;
-  // The staging folder in it; empty until it has been made.
-  PathBuffer stagingDir;
-  String replacementDir;
-  String backupDir;
+  // The staging folder, plain or numbered; empty until it has been made.
+  String stagingDir;
+  // The new add-in folder, plain or numbered; empty until it is picked.
+  String copyDir;
 };
 
 }  // namespace orv

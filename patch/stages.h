@@ -1,5 +1,6 @@
-// The three stages of a run. Each either lets the run go on (no outcome) or
-// ends it with its outcome, having removed the work folders it made.
+// The stages that change the machine, in the order a run takes them after
+// recovery. Each either lets the run go on (no outcome) or ends it with its
+// outcome, having removed the work folders it made.
 #pragma once
 
 #include <optional>
@@ -10,46 +11,14 @@
 
 namespace orv {
 
-// True when the paths of all 25 payload files and the three libraries fit
-// the platform's 260-character buffers below folder.
-bool AddinFilesFit(StringView folder);
-
-enum class HostVersionClass {
-  Matches,  // the host version the patch is made for
-  Older,
-  Newer,
-};
-HostVersionClass ClassifyHostVersion(const FileVersion4& version);
-
-// The host's folder from its launcher's App Paths entry. False for anything
-// that is not a usable folder path, which means the host is not installed.
-bool DiscoverHost(const Platform& platform, PathBuffer& hostDir, RunLog& log);
-
-// Whether anything, folder or file, bears the name: Absent when nothing
-// does (a file of that name is not ours to copy onto, nor to remove after a
-// failed copy), Unanswered when the volume could not tell.
-FileProbe LookAtName(const Platform& platform, const String& name);
-
-// Creates or empties target and writes size bytes of data to it, retried;
-// a failed attempt removes what it wrote.
-bool WriteWholeFile(const Platform& platform, const char16_t* target, const void* data,
-                    std::size_t size);
-
-// Removes a work folder of this run, retried like every other removal: one
-// passing failure (a scanner holding a file for a moment) must not leave a
-// half-deleted folder behind for good. A folder that is not there needs
-// nothing more.
-void RemoveWorkFolder(const Platform& platform, const char16_t* folder);
+// Whether a file can be created in the add-in folder: a probe file is made
+// and removed again. Failed when it cannot, or the folder is missing.
+std::optional<PatchOutcome> ProbeAddinFolder(const Platform& platform, RunContext& context);
 
 // Removes the probe file the writable check could not remove, retried; the
 // run's clean-up calls it again while the add-in folder is the old one, so
 // that a failed or unneeded run leaves that folder as it was.
 void RemoveProbeFile(const Platform& platform, RunContext& context);
-
-// Finds the host, checks its version and the add-in folder, builds the time
-// stamps and looks for an installed add-in file that is missing or older
-// than the payload.
-std::optional<PatchOutcome> CheckEligibility(const Platform& platform, RunContext& context);
 
 // Writes the 25 payload files, stamped, into a fresh staging folder.
 std::optional<PatchOutcome> StagePayload(const Platform& platform, RunContext& context);

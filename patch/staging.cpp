@@ -1,23 +1,9 @@
-#include "patch/retry.h"
+#include "patch/folder_steps.h"
 #include "patch/stages.h"
 
 #include <string>
 
 namespace orv {
-
-// One write of the whole content; a short write leaves no partial file
-// behind for the next attempt to be mistaken for.
-bool WriteWholeFile(const Platform& p, const char16_t* target, const void* data, std::size_t size) {
-  return Retry(p, [&] {
-    FileStream* stream = p.OpenFileForWrite(p, target);
-    if (stream == nullptr) return false;
-    const bool written = p.WriteToFile(p, stream, data, size);
-    p.CloseFile(p, stream);
-    if (written) return true;
-    p.RemoveFile(p, target);
-    return false;
-  });
-}
 
 namespace {
 
@@ -37,7 +23,7 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
   String relativePath;
   p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
   PathBuffer target;
-  if (!JoinPath(target, context.stagingDir.view(), relativePath)) return false;
+  if (!JoinPath(target, context.stagingDir, relativePath)) return false;
 
   if (manifest::InSubFolder(k)) {
     String parent(target.view());
@@ -56,16 +42,6 @@ bool StageEntry(const Platform& p, RunContext& context, int k) {
 
 }  // namespace
 
-void RemoveWorkFolder(const Platform& p, const char16_t* folder) {
-  // Gone only when the system says nothing bears the name: a look that
-  // fails is no answer. The look comes first, so that a failed attempt's
-  // reason, the one the back-off judges, is the removal's own.
-  if (folder == nullptr || *folder == u'\0') return;  // never made
-  Retry(p, [&] {
-    return LookAtName(p, String(folder)) == FileProbe::Absent || p.ShellDelete(p, folder);
-  });
-}
-
 namespace {
 
 // The staging folder, made new and closed to other accounts from its first
@@ -77,9 +53,9 @@ namespace {
 // numbered name instead, which it makes itself, exclusively. A stale staging
 // folder of this account's own is removed first, and a removal that fails
 // ends the run.
-std::optional<PatchOutcome> MakeStagingFolder(const Platform& p, RunContext& context,
-                                              const String& plain) {
+std::optional<PatchOutcome> MakeStagingFolder(const Platform& p, RunContext& context) {
   RunLog& log = context.log;
+  const String& plain = context.folders.Staging();
   const NameOwner owner = p.ReadOwner(p, plain.c_str());
   bool fresh = owner == NameOwner::Others || owner == NameOwner::Unanswered;
   if (owner == NameOwner::Ours) {
@@ -92,7 +68,7 @@ std::optional<PatchOutcome> MakeStagingFolder(const Platform& p, RunContext& con
   }
   if (!fresh) {
     if (p.MakePrivateFolder(p, plain.c_str())) {
-      context.stagingDir.Assign(plain);
+      context.stagingDir = plain;
       return std::nullopt;
     }
     // Made by someone else since the look: not ours either.
@@ -101,10 +77,10 @@ std::optional<PatchOutcome> MakeStagingFolder(const Platform& p, RunContext& con
   log.Line("the staging name " + LogText(plain) +
            " is a link, another account's, or cannot be examined; it is left as it is");
   for (std::int64_t n = 0; n <= manifest::kLastReplacementNumber; ++n) {
-    const String name = ConcatNumbered(plain, u"", n);
+    const String name = context.folders.Staging(n);
     if (!FitsShellPath(name)) break;
     if (p.MakePrivateFolder(p, name.c_str())) {
-      context.stagingDir.Assign(name);
+      context.stagingDir = name;
       log.Line("staging folder: " + LogText(name));
       return std::nullopt;
     }
@@ -118,10 +94,11 @@ std::optional<PatchOutcome> MakeStagingFolder(const Platform& p, RunContext& con
 }  // namespace
 
 std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context) {
-  context.tempDir.Clear();
-  context.stagingDir.Clear();
-  if (!p.TempFolder(p, context.tempDir)) return PatchOutcome::Failed;
-  const String stagingName = Concat(context.tempDir.view(), manifest::kStagingName);
+  const String& stagingName = context.folders.Staging();
+  if (stagingName.empty()) {
+    context.log.Line("there is no temporary folder to stage the payload in");
+    return PatchOutcome::Failed;
+  }
   // Refused before anything is made: a staging folder the shell could not
   // copy or remove would be left behind. The numbered names are four
   // characters longer, and are checked as they are made.
@@ -129,15 +106,13 @@ std::optional<PatchOutcome> StagePayload(const Platform& p, RunContext& context)
     context.log.Line("the staging folder's path is too long: " + LogText(stagingName));
     return PatchOutcome::Failed;
   }
-  context.log.Line("temporary folder from " + std::string(p.TempFolderSource(p)) + ": " +
-                   LogText(context.tempDir.view()));
   context.log.Line("staging folder: " + LogText(stagingName));
-  if (auto failed = MakeStagingFolder(p, context, stagingName)) return failed;
+  if (auto failed = MakeStagingFolder(p, context)) return failed;
 
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     if (!StageEntry(p, context, k)) {
       context.log.Line("payload file " + std::to_string(k) + " could not be staged");
-      RemoveWorkFolder(p, context.stagingDir.c_str());
+      RemoveWorkFolder(p, context.stagingDir);
       return PatchOutcome::Failed;
     }
   }

@@ -1,16 +1,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "patch/recovery.h"
+#include "patch/folder_steps.h"
+#include "patch/journal.h"
 #include "patch/retry.h"
 #include "patch/stages.h"
 
 namespace orv {
-
-FileProbe LookAtName(const Platform& p, const String& name) {
-  if (p.FolderExists(p, name.c_str())) return FileProbe::Present;
-  return p.FileExists(p, name.c_str());
-}
 
 namespace {
 
@@ -19,12 +15,12 @@ namespace {
 // search that could otherwise go on for ever); Unanswered, with picked the
 // name in question, when the volume could not tell whether it is free: a
 // name that may be taken is never copied onto.
-FileProbe PickReplacementDir(const Platform& p, StringView addinDir, String& picked) {
-  picked = Concat(addinDir, manifest::kReplacementSuffix);
+FileProbe PickReplacementDir(const Platform& p, const WorkFolders& folders, String& picked) {
+  picked = folders.Copy();
   for (std::int64_t n = 0;; ++n) {
     const FileProbe name = LookAtName(p, picked);
     if (name != FileProbe::Present || n > manifest::kLastReplacementNumber) return name;
-    picked = ConcatNumbered(addinDir, manifest::kReplacementSuffix, n);
+    picked = folders.Copy(n);
   }
 }
 
@@ -43,7 +39,7 @@ bool ClearCopyName(const Platform& p, const String& name) {
 // scanner may hold one of its files) must be gone before the next one, or
 // that attempt fails without copying.
 bool CopyStagingFolder(const Platform& p, const RunContext& context) {
-  const String& target = context.replacementDir;
+  const String& target = context.copyDir;
   bool attempted = false;
   return Retry(p, [&] {
     if (attempted && !ClearCopyName(p, target)) return false;
@@ -56,8 +52,8 @@ bool CarryOverLibraries(const Platform& p, const RunContext& context) {
   for (int l = 0; l < manifest::kLibraryCount; ++l) {
     String name;
     p.LoadTableString(p, manifest::LibraryStringId(l), name);
-    const String source = JoinPath(context.addinDir.view(), name);
-    const String target = JoinPath(context.replacementDir, name);
+    const String source = JoinPath(context.folders.Addin(), name);
+    const String target = JoinPath(context.copyDir, name);
     if (!Retry(p, [&] { return p.CopySingleFile(p, source.c_str(), target.c_str(), false); })) {
       return false;
     }
@@ -80,7 +76,7 @@ bool FlushNewFolder(const Platform& p, const RunContext& context) {
   const auto flushFile = [&](int stringId) {
     String path;
     if (!p.LoadTableString(p, stringId, path)) return false;
-    path = JoinPath(context.replacementDir, path);
+    path = JoinPath(context.copyDir, path);
     if (!Flush(p, path, false)) return false;
     CutAtLastBackslash(path);
     if (std::find(folders.begin(), folders.end(), path) == folders.end()) folders.push_back(path);
@@ -94,7 +90,7 @@ bool FlushNewFolder(const Platform& p, const RunContext& context) {
   }
   // The payload's culture folders come first in its table, the new folder
   // itself after them.
-  folders.emplace_back(context.hostInstallDir.view());
+  folders.push_back(context.folders.Host());
   return std::all_of(folders.begin(), folders.end(),
                      [&](const String& folder) { return Flush(p, folder, true); });
 }
@@ -108,7 +104,7 @@ bool FlushNewFolder(const Platform& p, const RunContext& context) {
 // the log says so.
 bool DurableRename(const Platform& p, RunContext& context, const String& from, const String& to) {
   if (!RenameFolder(p, from, to)) return false;
-  if (!Flush(p, String(context.hostInstallDir.view()), true)) {
+  if (!Flush(p, context.folders.Host(), true)) {
     context.log.Line("the host folder could not be flushed: the rename to " + LogText(to) +
                      " may not survive a power cut");
   }
@@ -116,8 +112,8 @@ bool DurableRename(const Platform& p, RunContext& context, const String& from, c
 }
 
 PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
-  RemoveWorkFolder(p, context.stagingDir.c_str());
-  RemoveWorkFolder(p, context.replacementDir.c_str());
+  RemoveWorkFolder(p, context.stagingDir);
+  RemoveWorkFolder(p, context.copyDir);
   return PatchOutcome::Failed;
 }
 
@@ -125,14 +121,14 @@ PatchOutcome FailAndCleanUp(const Platform& p, const RunContext& context) {
 // goes.
 PatchOutcome FailBeforeCopy(const Platform& p, RunContext& context, const std::string& why) {
   context.log.Line(why);
-  RemoveWorkFolder(p, context.stagingDir.c_str());
+  RemoveWorkFolder(p, context.stagingDir);
   return PatchOutcome::Failed;
 }
 
 // The new folder made beside the old one and swapped in; the outcome once
 // the run's own folders are cleaned up.
 PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
-  const String addinDir(context.addinDir.view());
+  const String& addinDir = context.folders.Addin();
   RunLog& log = context.log;
   if (!CopyStagingFolder(p, context)) {
     log.Line("the staging folder could not be copied beside the add-in folder");
@@ -144,9 +140,7 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
   }
   // The copy took the access entries of the folder it was made in; the
   // add-in's own (who may run or change it) are the old folder's.
-  if (!Retry(p, [&] {
-        return p.CarryOverAccess(p, addinDir.c_str(), context.replacementDir.c_str());
-      })) {
+  if (!Retry(p, [&] { return p.CarryOverAccess(p, addinDir.c_str(), context.copyDir.c_str()); })) {
     log.Line("the old add-in folder's access entries could not be given to the new one");
     return FailAndCleanUp(p, context);
   }
@@ -159,35 +153,34 @@ PatchOutcome AssembleAndSwap(const Platform& p, RunContext& context) {
     return FailAndCleanUp(p, context);
   }
   log.Line("the new add-in folder's files and folders are on stable storage");
-  if (!RenameFolder(p, addinDir, context.backupDir)) {
+  if (!RenameFolder(p, addinDir, context.folders.Backup())) {
     log.Line("the old add-in folder could not be moved aside; it is as it was");
     return FailAndCleanUp(p, context);
   }
-  if (!DurableRename(p, context, context.replacementDir, addinDir)) {
+  if (!DurableRename(p, context, context.copyDir, addinDir)) {
     // The old folder goes back under its name, retried like every rename:
     // one passing failure must not leave the host without its add-in.
     log.Line("the new add-in folder could not take the add-in's name");
-    log.Line(DurableRename(p, context, context.backupDir, addinDir)
+    log.Line(DurableRename(p, context, context.folders.Backup(), addinDir)
                  ? "the old add-in folder is back in place"
                  : "the old add-in folder could not be moved back; it is whole under " +
-                       LogText(context.backupDir));
+                       LogText(context.folders.Backup()));
     return FailAndCleanUp(p, context);
   }
   log.Line("the new add-in folder is in place");
-  RemoveWorkFolder(p, context.stagingDir.c_str());
+  RemoveWorkFolder(p, context.stagingDir);
   // The name was free before the copy and a rename never lands on a taken
   // one: what bears it now is the old add-in this run moved there.
-  RemoveWorkFolder(p, context.backupDir.c_str());
+  RemoveWorkFolder(p, context.folders.Backup());
   return PatchOutcome::Succeeded;
 }
 
 }  // namespace
 
 PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
-  const String addinDir(context.addinDir.view());
   RunLog& log = context.log;
   String picked;
-  switch (PickReplacementDir(p, addinDir, picked)) {
+  switch (PickReplacementDir(p, context.folders, picked)) {
     case FileProbe::Absent:
       break;
     case FileProbe::Present:
@@ -196,22 +189,21 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
     case FileProbe::Unanswered:
       return FailBeforeCopy(p, context, "whether " + LogText(picked) + " is free cannot be told");
   }
-  context.replacementDir = picked;
-  context.backupDir = Concat(addinDir, manifest::kBackupSuffix);
+  context.copyDir = picked;
   // The old folder goes aside only under a name that is free: what bears it
   // now (an administrator's own backup) is not this run's to rename into,
   // nor to remove after a success; a name the volume cannot tell about may
   // be such a folder.
-  switch (LookAtName(p, context.backupDir)) {
+  switch (LookAtName(p, context.folders.Backup())) {
     case FileProbe::Absent:
       break;
     case FileProbe::Present:
       return FailBeforeCopy(p, context,
-                            LogText(context.backupDir) +
+                            LogText(context.folders.Backup()) +
                                 " is there already and is not this run's; the add-in is as it was");
     case FileProbe::Unanswered:
-      return FailBeforeCopy(p, context,
-                            "whether " + LogText(context.backupDir) + " is free cannot be told");
+      return FailBeforeCopy(
+          p, context, "whether " + LogText(context.folders.Backup()) + " is free cannot be told");
   }
   // A new folder whose files' paths would not fit is refused before the
   // add-in folder is touched: the shell passes over such a file and may
@@ -219,10 +211,10 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   // in place. This also keeps ReplacementDir, and BackupDir that is never
   // longer, well inside the shell's 258 characters, so neither rename can
   // fail for the length of a name.
-  if (!AddinFilesFit(context.replacementDir)) {
-    return FailBeforeCopy(p, context,
-                          "the new folder's files would not fit a 260-character path: " +
-                              LogText(context.replacementDir));
+  if (!AddinFilesFit(context.copyDir)) {
+    return FailBeforeCopy(
+        p, context,
+        "the new folder's files would not fit a 260-character path: " + LogText(context.copyDir));
   }
   // Started from inside the add-in folder, the process would hold it as its
   // current folder, and Windows renames no folder that is one. Every path of
@@ -230,11 +222,13 @@ PatchOutcome BackupAndSwap(const Platform& p, RunContext& context) {
   if (!p.LeaveCurrentFolder(p)) {
     log.Failure("the current folder could not be changed; the run goes on");
   }
-  log.Line("new add-in folder: " + LogText(context.replacementDir) +
-           "; the old one goes aside as " + LogText(context.backupDir));
-  const Journal journal = WriteJournal(p, context);
+  log.Line("new add-in folder: " + LogText(context.copyDir) + "; the old one goes aside as " +
+           LogText(context.folders.Backup()));
+  // Free when it was looked at: the run stops above when it is not.
+  const Journal journal{context.stagingDir, context.copyDir, context.folders.Backup()};
+  WriteJournal(p, log, context.folders, journal);
   const PatchOutcome outcome = AssembleAndSwap(p, context);
-  EndJournal(p, context, journal);
+  EndJournal(p, log, context.folders, journal);
   return outcome;
 }
 

@@ -48,8 +48,7 @@ std::map<String, std::vector<String>> ExpectedEntries(const Platform& p) {
 
 bool HoldsOnlyWhatItMust(const Platform& p, const RunContext& context) {
   for (const auto& [folder, expected] : ExpectedEntries(p)) {
-    const String path =
-        folder.empty() ? context.replacementDir : JoinPath(context.replacementDir, folder);
+    const String path = folder.empty() ? context.copyDir : JoinPath(context.copyDir, folder);
     std::vector<String> names;
     if (!Retry(p, [&] { return p.ListFolder(p, path.c_str(), names); })) {
       context.log.Failure(LogText(path) + " cannot be listed");
@@ -75,15 +74,15 @@ bool VerifyNewFolder(const Platform& p, const RunContext& context) {
     std::size_t size = 0;
     if (!p.FindPayload(p, manifest::PayloadResourceId(k), data, size)) return false;
     p.LoadTableString(p, manifest::PayloadStringId(k), name);
-    const String file = JoinPath(context.replacementDir, name);
+    const String file = JoinPath(context.copyDir, name);
     if (!Holds(p, log, file, [&] { return p.CompareFileWithBytes(p, file.c_str(), data, size); })) {
       return false;
     }
   }
   for (int l = 0; l < manifest::kLibraryCount; ++l) {
     p.LoadTableString(p, manifest::LibraryStringId(l), name);
-    const String file = JoinPath(context.replacementDir, name);
-    const String original = JoinPath(context.addinDir.view(), name);
+    const String file = JoinPath(context.copyDir, name);
+    const String original = JoinPath(context.folders.Addin(), name);
     if (!Holds(p, log, file, [&] { return p.CompareFiles(p, file.c_str(), original.c_str()); })) {
       return false;
     }

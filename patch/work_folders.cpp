@@ -23,6 +23,17 @@ bool IsPlainOrNumbered(StringView name, StringView plain) {
 
 }  // namespace
 
+bool AddinFilesFit(StringView folder) {
+  PathBuffer path;
+  for (const manifest::PayloadEntry& entry : manifest::kPayload) {
+    if (!JoinPath(path, folder, entry.relativePath)) return false;
+  }
+  for (const manifest::CarriedLibrary& library : manifest::kLibraries) {
+    if (!JoinPath(path, folder, library.fileName)) return false;
+  }
+  return true;
+}
+
 WorkFolders::WorkFolders(StringView hostDir, StringView tempDir) : host_(hostDir) {
   if (!host_.empty()) {
     addin_ = Concat(host_, manifest::kAddinName);

@@ -10,6 +10,10 @@
 
 namespace orv {
 
+// True when the paths of all 25 payload files and the three libraries fit
+// the platform's 260-character buffers below folder.
+bool AddinFilesFit(StringView folder);
+
 class WorkFolders {
  public:
   WorkFolders() = default;

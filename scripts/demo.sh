@@ -25,7 +25,7 @@ cmake --build build/win32 -j"$jobs" --target WinOrvantoPatch1 box_watcher >/dev/
 orv_e2e_init || exit 1
 # Each step's outcome is checked where it matters; the runs' exit codes are
 # shown, not fatal.
-set -uo pipefail
+set +e -uo pipefail
 
 work=$(orv_e2e_workdir) || exit 1
 watcher=

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs one Windows program of this build under Wine, in the private headless
-# prefix of wine-setup.sh, as its unprivileged user: the cross build's
-# CMAKE_CROSSCOMPILING_EMULATOR.
+# prefix of wine-setup.sh (its settings in wine-env.sh), as its unprivileged
+# user: the cross build's CMAKE_CROSSCOMPILING_EMULATOR.
 #
 #   wine-run.sh PROGRAM.exe [ARGS...]
 #
@@ -20,10 +20,8 @@ shift
 [ -f "$program" ] || { echo "wine-run: no such program: $program" >&2; exit 2; }
 
 "$here/wine-setup.sh"
-# shellcheck disable=SC2034 # read by the sourced script
-ORV_WINE_SETUP_ONLY_ENV=1
-. "$here/wine-setup.sh"
-unset ORV_WINE_SETUP_ONLY_ENV
+# shellcheck source=scripts/wine-env.sh
+. "$here/wine-env.sh"
 
 # While it runs a program, a run holds this lock shared; the benchmark takes
 # it exclusively, so that it measures while no test's program runs and tests

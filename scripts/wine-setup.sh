@@ -7,44 +7,13 @@
 # read-only attributes and access rights), created here when missing.
 # Otherwise it uses the calling user and a prefix under $HOME (or /tmp).
 #
-#   ORV_WINE_USER  the unprivileged user when run as root (default orvwine)
-#   ORV_WINE_ROOT  the folder holding the prefix and run folders
-#
-# wine-run.sh sources the settings part of this file (ORV_WINE_SETUP_ONLY_ENV).
+# The settings (ORV_WINE_USER, ORV_WINE_ROOT, orv_wine_env) are wine-env.sh's;
+# packages come through install-deps.sh.
 set -eu
 
-if [ "$(id -u)" = 0 ]; then
-  ORV_WINE_USER=${ORV_WINE_USER:-orvwine}
-  ORV_WINE_ROOT=${ORV_WINE_ROOT:-/var/tmp/orvanto-wine}
-else
-  ORV_WINE_USER=$(id -un)
-  ORV_WINE_ROOT=${ORV_WINE_ROOT:-${HOME:-/tmp}/.cache/orvanto-wine}
-fi
-ORV_WINE_PREFIX=$ORV_WINE_ROOT/prefix
-ORV_WINE_MARKER=$ORV_WINE_ROOT/prefix-ready
-
-# Runs a command as the Wine user with exactly the environment every Wine call
-# gets: DISPLAY and TZ are left out (msvcrt misreads a Linux TZ), the
-# graphics driver is the null one set in the prefix.
-orv_wine_env() {
-  orv_home=$(getent passwd "$ORV_WINE_USER" | cut -d: -f6)
-  set -- env -i \
-    "HOME=${orv_home:-/tmp}" "USER=$ORV_WINE_USER" "LOGNAME=$ORV_WINE_USER" \
-    "PATH=/usr/local/bin:/usr/bin:/bin" \
-    "WINEPREFIX=$ORV_WINE_PREFIX" WINEARCH=win32 "WINEDEBUG=${ORV_WINEDEBUG:--all}" \
-    "WINEDLLOVERRIDES=mscoree,mshtml=;winemenubuilder.exe=d" LANG=C.UTF-8 "$@"
-  # Descriptors 8 and 9 hold the scripts' locks; the Wine server and the
-  # services outlive a run and must not keep them.
-  if [ "$(id -u)" = 0 ]; then
-    runuser -u "$ORV_WINE_USER" -- "$@" 8>&- 9>&-
-  else
-    "$@" 8>&- 9>&-
-  fi
-}
-
-if [ "${ORV_WINE_SETUP_ONLY_ENV:-}" = 1 ]; then
-  return 0 2>/dev/null || exit 0
-fi
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/wine-env.sh
+. "$here/wine-env.sh"
 
 log() { echo "wine-setup: $*" >&2; }
 
@@ -55,10 +24,7 @@ install_packages() {
   fi
   [ "$(id -u)" = 0 ] || { log "wine or MinGW-w64 missing; install them as root"; exit 1; }
   log "installing Wine and MinGW-w64"
-  dpkg --add-architecture i386
-  apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-    g++-mingw-w64-i686 wine wine32:i386 wine64 >/dev/null
+  bash "$here/install-deps.sh" g++-mingw-w64-i686 wine wine32:i386 wine64 >/dev/null
 }
 
 # Some kernels run without 32-bit emulation (ia32_emulation off): Wine's
@@ -101,8 +67,7 @@ fetch_qemu() {
     install -D -m 0755 "$work/root/usr/bin/qemu-i386" "$ORV_QEMU"
   else
     log "no QEMU 8.1 or later to be had: every Wine start will take about a minute"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-      qemu-user-static >/dev/null
+    bash "$here/install-deps.sh" qemu-user-static >/dev/null
     install -D -m 0755 /usr/bin/qemu-i386-static "$ORV_QEMU"
   fi
   rm -rf "$work"
@@ -133,7 +98,7 @@ enable_i386() {
   [ "$(id -u)" = 0 ] || { log "this kernel cannot run 32-bit programs; run as root once"; exit 1; }
   [ -x "$ORV_QEMU" ] || { log "32-bit programs do not run natively: fetching qemu-i386"; fetch_qemu; }
   [ -x /usr/lib/wine/wineserver64 ] ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine64 >/dev/null
+    bash "$here/install-deps.sh" wine64 >/dev/null
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   fi

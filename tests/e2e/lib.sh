@@ -20,6 +20,12 @@ ORV_E2E_MAKER=${ORV_E2E_MAKER:-$ORV_REPO/build/native/tools/install-maker}
 ORV_E2E_FILEVERSION=${ORV_E2E_FILEVERSION:-$ORV_REPO/build/native/tools/fileversion}
 ORV_E2E_LAUNCH_SECONDS=${ORV_E2E_LAUNCH_SECONDS:-600}
 ORV_E2E_CAPTION="Patch for Orvanto"
+# The program's work folders: the staging folder in the temporary folder, the
+# others beside the add-in folder (the copy's numbered names add digits).
+ORV_E2E_STAGING=PellmarkOV
+ORV_E2E_BAK=Pellmark_BAK
+ORV_E2E_CPY=Pellmark_CPY
+ORV_E2E_JOURNAL=Pellmark_JOURNAL
 
 orv_e2e_log() { echo "[$(date +%T)] $*" >&2; }
 
@@ -39,13 +45,8 @@ orv_e2e_init() {
   done
   [ "$missing" = 0 ] || return 2
   sh "$ORV_REPO/scripts/wine-setup.sh" || return 2
-  # shellcheck disable=SC2034 # read by the sourced script
-  ORV_WINE_SETUP_ONLY_ENV=1
-  # shellcheck source=../../scripts/wine-setup.sh
-  . "$ORV_REPO/scripts/wine-setup.sh"
-  unset ORV_WINE_SETUP_ONLY_ENV
-  # That file turns on -e and -u; the callers check each step themselves.
-  set +eu
+  # shellcheck source=scripts/wine-env.sh
+  . "$ORV_REPO/scripts/wine-env.sh"
   ORV_E2E_TEMP=$ORV_WINE_PREFIX/drive_c/users/$ORV_WINE_USER/Temp
   # The payload table: ORV_PAYLOAD_PATHS (Linux-style relative paths), and
   # per index ORV_PAYLOAD_TIMES (local wall-clock time) and
@@ -264,7 +265,7 @@ orv_e2e_snapshot() {
 # add-in folder and the launcher in HOST.
 orv_e2e_check_no_staging() {
   local host=$1 left
-  left=$(find "$ORV_E2E_TEMP" -maxdepth 1 -iname 'PellmarkOV*' 2>/dev/null)
+  left=$(find "$ORV_E2E_TEMP" -maxdepth 1 -iname "$ORV_E2E_STAGING*" 2>/dev/null)
   [ -z "$left" ] || problems+="staging left in the Wine user's temp: $left; "
   left=$(find "$host" -mindepth 1 -maxdepth 1 ! -name Pellmark ! -name Quenbrite.exe -printf '%f ')
   [ -z "$left" ] || problems+="left beside the add-in folder: $left; "

@@ -13,26 +13,16 @@
 # Prints one line per check and "wine concurrency: N passed, M failed"; exits
 # 1 on any failure, 2 when it cannot run at all.
 set -uo pipefail
-ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
-[ $# -ge 1 ] && ORV_E2E_EXE=$1
-[ $# -ge 2 ] && ORV_E2E_WATCHER=$2
-# shellcheck source=tests/e2e/lib.sh
-. "$ORV_REPO/tests/e2e/lib.sh"
-orv_e2e_init || exit 2
+# shellcheck source=tests/e2e/harness.sh
+. "$(dirname "$0")/harness.sh"
 
 COPIES=8
 # The eight together may take this long to start and settle.
 LIMIT=${ORV_E2E_CONCURRENCY_SECONDS:-300}
 
-work=$(orv_e2e_workdir) || exit 2
-host="$work/Program Files/Orvanto"
 jobs=()
 ended=()
 status=()
-watcher=
-cleanup() { orv_e2e_finish "$work" "${jobs[@]}" "$watcher"; }
-trap cleanup EXIT
-trap 'exit 143' TERM INT HUP
 
 orv_e2e_log "installation in $host"
 orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }
@@ -42,6 +32,7 @@ orv_e2e_log "starting $COPIES copies at once"
 for i in $(seq 0 $((COPIES - 1))); do
   orv_e2e_start "$work/copy$i.err" "$ORV_E2E_EXE"
   jobs[i]=$ORV_E2E_JOB
+  ORV_E2E_JOBS+=("$ORV_E2E_JOB")
   ended[i]=0
 done
 
@@ -104,9 +95,9 @@ for i in "${!jobs[@]}"; do
   [ "$i" = "$winner" ] && continue
   [ "${ended[i]}" = 1 ] || continue
   losers=$((losers + 1))
-  orv_e2e_box_flags "$work/copy$i.err"
-  [ "${status[i]}" = 82 ] || problems+="copy $i exit ${status[i]}, expected 82 (1618); "
-  [ "$ORV_E2E_CALLS" = 0 ] || problems+="copy $i called MessageBox $ORV_E2E_CALLS times; "
+  copy_problems=$problems problems=
+  ORV_E2E_CHECK_STAGING=0 orv_e2e_judge "${status[i]}" "$work/copy$i.err" 0 82 none - ""
+  problems=$copy_problems${problems:+"copy $i: $problems"}
 done
 [ "$losers" = $((COPIES - 1)) ] || problems+="$losers copies ended while one held the mutex; "
 orv_e2e_report "the other seven" "$problems" "seven copies ended with 82 (1618) and no MessageBox call while one still ran"
@@ -117,26 +108,22 @@ problems=
 if [ -n "$winner" ] && [ "$running" = 1 ]; then
   orv_e2e_wait_for "$work/copy$winner.err" 'Call user32\.MessageBoxW' "$LIMIT" "${jobs[winner]}" ||
     problems+="the last copy never called MessageBoxW; "
-  if orv_e2e_start_watcher "$work/boxes.log" 1 "$LIMIT"; then
-    watcher=$ORV_E2E_WATCHER_JOB
-  else
-    problems+="the box watcher did not start; "
-  fi
+  orv_e2e_start_watcher "$ORV_E2E_BOXES" 1 "$LIMIT" || problems+="the box watcher did not start; "
   winner_status=0
-  orv_e2e_wait "${jobs[winner]}" "$LIMIT" "$watcher" || winner_status=$?
+  orv_e2e_wait "${jobs[winner]}" "$LIMIT" "${ORV_E2E_WATCHER_JOB:-}" || winner_status=$?
   ended[winner]=1
-  [ "$winner_status" = 0 ] || problems+="the last copy exit $winner_status after OK, expected 0; "
-  orv_e2e_check_box "$work/boxes.log" 0 "$ORV_E2E_TEXT_SUCCEEDED" 00000040 "$work/copy$winner.err"
-  if [ -n "$watcher" ]; then
+  [ "$winner_status" = 0 ] || problems+="the last copy after OK: "
+  orv_e2e_judge "$winner_status" "$work/copy$winner.err" 0 0 succeeded patched ""
+  if [ -n "${ORV_E2E_WATCHER_JOB:-}" ]; then
     watcher_status=0
-    orv_e2e_wait "$watcher" 60 || watcher_status=$?
+    orv_e2e_wait "$ORV_E2E_WATCHER_JOB" 60 || watcher_status=$?
     [ "$watcher_status" = 0 ] || problems+="watcher exit $watcher_status (1 timeout, 2 more boxes than one); "
   fi
 else
   problems+="no single copy was left holding the mutex; "
+  orv_e2e_check_patched "$host"
+  orv_e2e_check_no_staging "$host"
 fi
-orv_e2e_check_patched "$host"
-orv_e2e_check_no_staging "$host"
 orv_e2e_report "the one that ran" "$problems" "one box 'Install Succeeded.' (information), exit 0 after OK; the add-in folder patched once, nothing left over"
 
 orv_e2e_summary "wine concurrency"

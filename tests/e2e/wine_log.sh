@@ -21,21 +21,11 @@
 # Prints one line per case and "wine log: N passed, M failed"; exits 1 on
 # any failure, 2 when it cannot run at all.
 set -uo pipefail
-ORV_REPO=$(cd "$(dirname "$0")/../.." && pwd)
-[ $# -ge 1 ] && ORV_E2E_EXE=$1
-[ $# -ge 2 ] && ORV_E2E_WATCHER=$2
-# shellcheck source=tests/e2e/lib.sh
-. "$ORV_REPO/tests/e2e/lib.sh"
-orv_e2e_init || exit 2
+# shellcheck source=tests/e2e/harness.sh
+. "$(dirname "$0")/harness.sh"
 
-work=$(orv_e2e_workdir) || exit 2
 top=$(mktemp -d "$ORV_WINE_PREFIX/drive_c/orvlogä-XXXXXX") || exit 2
-cleanup() {
-  orv_e2e_finish "$work" "${ORV_E2E_WATCHER_JOB:-}" "${ORV_E2E_JOB:-}"
-  rm -rf "$top"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT HUP
+orv_e2e_suite_cleanup() { rm -rf "$top"; }
 
 host=$top/Orvanto
 orv_e2e_make_install "$host" || { echo "cannot make the installation" >&2; exit 2; }
@@ -72,78 +62,38 @@ fi
 # The C: form in capitals, the letter outside ASCII too.
 upper=$(python3 -c 'import sys; print(sys.argv[1].upper())' "$c_host\\Pellmark\\run.log")
 
-watcher_ok=1
-orv_e2e_start_watcher "$work/boxes.log" 9 2400 || watcher_ok=0
-[ "$watcher_ok" = 1 ] || { echo "the box watcher did not start" >&2; exit 2; }
-
 launcher_sum() { sha256sum <"$host/Quenbrite.exe"; }
-
-# run_log NAME EXIT SAYS LOG: one run with /log LOG; the exit code, its one
-# box holding SAYS; refused, nothing changed and no log anywhere in the
-# host's top folder; written, the log whole and the add-in patched. Sets
-# $problems.
-run_log() {
-  local name=$1 want=$2 says=$3 log=$4 before launcher mark status=0 boxes
-  orv_e2e_log "case $name: /log $log"
-  before=$(orv_e2e_snapshot "$host")
-  launcher=$(launcher_sum)
-  mark=$(orv_e2e_box_count "$work/boxes.log")
-  orv_e2e_start "$work/$name.err" "$ORV_E2E_EXE" /log "$log"
-  orv_e2e_wait "$ORV_E2E_JOB" "$ORV_E2E_LAUNCH_SECONDS" "$ORV_E2E_WATCHER_JOB" || status=$?
-  problems=
-  [ "$status" = "$want" ] || problems+="exit $status, expected $want; "
-  boxes=$(orv_e2e_boxes_since "$work/boxes.log" "$mark")
-  [ "$(grep -c . <<<"$boxes")" = 1 ] && grep -qF -- "$says" <<<"$boxes" ||
-    problems+="boxes '${boxes:-none}', expected one saying '$says'; "
-  if [ "$want" = 0 ]; then
-    orv_e2e_check_patched "$host"
-  else
-    [ "$(orv_e2e_snapshot "$host")" = "$before" ] || problems+="the installation changed; "
-    [ "$(launcher_sum)" = "$launcher" ] || problems+="the launcher changed; "
-    local made
-    made=$(find "$top" -iname 'run.log' -printf '%P ')
-    [ -z "$made" ] || problems+="a log was made: $made; "
-  fi
-  orv_e2e_check_no_staging "$host"
+note_launcher() { launcher=$(launcher_sum); }
+# A refused log: the launcher as it was, and no log anywhere in the host's
+# top folder.
+no_log() {
+  [ "$(launcher_sum)" = "$launcher" ] || problems+="the launcher changed; "
+  local made
+  made=$(find "$top" -iname 'run.log' -printf '%P ')
+  [ -z "$made" ] || problems+="a log was made: $made; "
 }
+trailing_backslash() {
+  set_path "$c_host\\" || { problems+="the App Paths value could not be set with its backslash; "; return 1; }
+  note_launcher
+}
+log_whole() { grep -q "exit code 0" "$top/run.log" 2>/dev/null || problems+="the log lacks its last line; "; }
 
-lies='a log cannot lie in'
-forms=(
-  "plain|$c_host\\Pellmark\\run.log|as typed, the string form"
-  "verbatim|\\\\?\\$c_host\\Pellmark\\run.log|the \\\\?\\ form"
-  "device|\\\\.\\$c_host\\Pellmark\\de\\run.log|the \\\\.\\ form, in a culture folder"
-  "short|${short[0]}\\run.log|the short name ${short[0]}"
-  "short-launcher|${short[1]}|on the launcher by its short name ${short[1]}"
-  "alias|$z_host\\Pellmark\\run.log|the Z: alias of the C: folder"
-  "case|$upper|another letter case, outside ASCII too"
-)
-for form in "${forms[@]}"; do
-  IFS='|' read -r name log what <<<"$form"
-  run_log "$name" 103 "$lies" "$log"
-  orv_e2e_report "($name) a log in the add-in folder, $what" "$problems" \
-    "refused: exit 103 (1639), the box says why, nothing changed, no log made"
-done
-
-problems=
-if set_path "$c_host\\"; then
-  run_log trailing 103 "$lies" "$c_host\\Pellmark\\run.log"
-else
-  problems+="the App Paths value could not be set with its backslash; "
-fi
-orv_e2e_report "(trailing) a log in the add-in folder, the App Paths value ending in a backslash" \
-  "$problems" "refused: exit 103 (1639), the box says why, nothing changed, no log made"
-
-run_log written 0 "$ORV_E2E_TEXT_SUCCEEDED" "$c_top\\run.log"
-grep -q "exit code 0" "$top/run.log" 2>/dev/null || problems+="the log lacks its last line; "
-orv_e2e_report "(written) a log in the folder above the host's" "$problems" \
-  "patched: exit 0, 'Install Succeeded.', the log written to its end"
-
-watcher_status=0
-orv_e2e_wait "$ORV_E2E_WATCHER_JOB" 60 || watcher_status=$?
-if [ "$watcher_status" = 0 ]; then
-  orv_e2e_report "(boxes) one box per run" "" "the watcher saw exactly 9 boxes"
-else
-  orv_e2e_report "(boxes) one box per run" "watcher exit $watcher_status; log: $(tr '\n' '|' <"$work/boxes.log")" ""
-fi
+lies="~a log cannot lie in"
+orv_e2e_watch 9
+#            label                                                         exit box     disk      set-up             check    args
+orv_e2e_case "(plain) a log in the add-in folder, as typed, the string form" 103 "$lies" unchanged note_launcher     no_log   /log "$c_host\\Pellmark\\run.log"
+orv_e2e_case "(verbatim) a log in the add-in folder, the \\\\?\\ form"     103 "$lies" unchanged note_launcher     no_log   /log "\\\\?\\$c_host\\Pellmark\\run.log"
+orv_e2e_case "(device) a log in the add-in folder, the \\\\.\\ form, in a culture folder" \
+                                                                           103 "$lies" unchanged note_launcher     no_log   /log "\\\\.\\$c_host\\Pellmark\\de\\run.log"
+orv_e2e_case "(short) a log in the add-in folder, the short name ${short[0]}" 103 "$lies" unchanged note_launcher   no_log   /log "${short[0]}\\run.log"
+orv_e2e_case "(short-launcher) a log in the add-in folder, on the launcher by its short name ${short[1]}" \
+                                                                           103 "$lies" unchanged note_launcher     no_log   /log "${short[1]}"
+orv_e2e_case "(alias) a log in the add-in folder, the Z: alias of the C: folder" 103 "$lies" unchanged note_launcher no_log /log "$z_host\\Pellmark\\run.log"
+orv_e2e_case "(case) a log in the add-in folder, another letter case, outside ASCII too" \
+                                                                           103 "$lies" unchanged note_launcher     no_log   /log "$upper"
+orv_e2e_case "(trailing) a log in the add-in folder, the App Paths value ending in a backslash" \
+                                                                           103 "$lies" unchanged trailing_backslash no_log  /log "$c_host\\Pellmark\\run.log"
+orv_e2e_case "(written) a log in the folder above the host's"              0   "~$ORV_E2E_TEXT_SUCCEEDED" patched - log_whole /log "$c_top\\run.log"
+orv_e2e_boxes_case 9
 
 orv_e2e_summary "wine log"

@@ -473,7 +473,7 @@ TEST(Hostile, InstalledFileThatIsNoProgram) {
       FaultPlatform fault(SystemPlatform());
       ExpectRun(fault, kFailed);
       EXPECT_EQ(fault.Calls(Op::ReadFileVersion), 1 + k + 1);
-      EXPECT_EQ(fault.Calls(Op::TempFolder), 0);
+      EXPECT_EQ(fault.Calls(Op::MakePrivateFolder), 0);
       EXPECT_EQ(install.Snapshot(), before);
       install.ExpectNoWorkFolders();
     }

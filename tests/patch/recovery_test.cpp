@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <utility>
 
-#include "patch/recovery.h"
+#include "patch/journal.h"
 #include "tests/patch/installation.h"
 #include "tests/support/runs.h"
 
@@ -45,33 +45,32 @@ TEST(Journal, OnlyAWholeWellFormedJournalIsRead) {
 }
 
 TEST(Journal, NamesNothingButThisInstallationsWorkFolders) {
-  const WorkFolders f(u"C:\\O", u"C:\\T\\");
-  const String addin = f.Addin();
-  const String staging = f.Staging();
+  const WorkFolders folders(u"C:\\O", u"C:\\T\\");
+  const String& staging = folders.Staging();
   const struct {
     String copy;
     bool kept;
   } copies[] = {
-      {f.Copy(), true},
-      {f.Copy(0), true},
-      {f.Copy(9999), true},
-      {f.Copy() + u"10000", false},
-      {f.Copy() + u"12a4", false},
-      {f.Addin(), false},
-      {f.Copy() + u"\\..\\..", false},
+      {folders.Copy(), true},
+      {folders.Copy(0), true},
+      {folders.Copy(9999), true},
+      {folders.Copy() + u"10000", false},
+      {folders.Copy() + u"12a4", false},
+      {folders.Addin(), false},
+      {folders.Copy() + u"\\..\\..", false},
       {u"C:\\Windows", false},
       {WorkFolders(u"D:\\O", u"").Copy(), false},
   };
   for (const auto& c : copies) {
-    const Journal ours = OnlyWorkFolders({staging, c.copy, u""}, addin, staging);
+    const Journal ours = OnlyWorkFolders({staging, c.copy, u""}, folders);
     EXPECT_EQ(ours.copy.empty(), !c.kept) << ToUtf8(c.copy);
   }
   const Journal other = OnlyWorkFolders(
-      {WorkFolders(u"", u"C:\\Other\\").Staging(), u"", f.Backup() + u"\\x"}, addin, staging);
+      {WorkFolders(u"", u"C:\\Other\\").Staging(), u"", folders.Backup() + u"\\x"}, folders);
   EXPECT_TRUE(other.staging.empty());
   EXPECT_TRUE(other.backup.empty());
-  EXPECT_TRUE(OnlyWorkFolders({staging, u"", u""}, addin, u"").staging.empty());
-  EXPECT_EQ(OnlyWorkFolders({u"", u"", f.Backup()}, addin, staging).backup, f.Backup());
+  EXPECT_TRUE(OnlyWorkFolders({staging, u"", u""}, WorkFolders(u"C:\\O", u"")).staging.empty());
+  EXPECT_EQ(OnlyWorkFolders({u"", u"", folders.Backup()}, folders).backup, folders.Backup());
 }
 
 // States a run cut short leaves, each with what the next run must make of

@@ -104,7 +104,9 @@ std::vector<std::string> Sweep(bool logged, bool modelled, int& cases, long long
         // Where the log would lie is looked at before it is opened; a look
         // that gets no answer refuses the command line.
         const bool placeUntold =
-            logged && index < logOpened && (op == Op::ReadFolderChain || op == Op::ReadIdentity);
+            logged && std::any_of(trace.begin(), trace.end(), [](const Call& c) {
+              return c.failed && (c.op == Op::ReadFolderChain || c.op == Op::ReadIdentity);
+            });
         if (placeUntold) {
           if (result.exitCode != 1639) {
             found.push_back("a log whose place could not be told did not end 1639");

@@ -60,7 +60,9 @@ std::optional<PatchOutcome> OutcomeShown(const std::vector<Notice>& notices) {
 }
 
 PatchOutcome RunPatchShown(const Platform& platform, RunLog* log) {
-  return log != nullptr ? RunPatch(platform, *log) : RunPatch(platform);
+  const PatchOutcome outcome = log != nullptr ? RunPatch(platform, *log) : RunPatch(platform);
+  ShowOutcome(platform, outcome);
+  return outcome;
 }
 
 AppRun RunApp(FaultPlatform& fault, std::vector<String> arguments) {

@@ -1,21 +1,8 @@
-#include "patch/recovery.h"
-#include "patch/retry.h"
-#include "patch/stages.h"
+#include "patch/assessment.h"
 
 #include <string>
 
 namespace orv {
-
-bool AddinFilesFit(StringView folder) {
-  PathBuffer path;
-  for (const manifest::PayloadEntry& entry : manifest::kPayload) {
-    if (!JoinPath(path, folder, entry.relativePath)) return false;
-  }
-  for (const manifest::CarriedLibrary& library : manifest::kLibraries) {
-    if (!JoinPath(path, folder, library.fileName)) return false;
-  }
-  return true;
-}
 
 HostVersionClass ClassifyHostVersion(const FileVersion4& version) {
   const std::int32_t difference = CompareFileVersion(manifest::kHostVersion, version);
@@ -132,27 +119,28 @@ std::optional<PatchOutcome> CheckHostVersion(const Platform& p, const PathBuffer
   return std::nullopt;
 }
 
-bool BuildTimeStamps(const Platform& p, RunContext& context) {
+bool BuildTimeStamps(const Platform& p, TimeStamps& stamps) {
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     const manifest::LocalTime& t = manifest::kPayload[k].time;
     const std::optional<std::int64_t> stamp =
         p.MakeLocalTimeStamp(p, t.day, t.hour, t.minute, t.second);
     if (!stamp) return false;
-    context.timeStamps[k] = *stamp;
+    stamps[k] = *stamp;
   }
   return true;
 }
 
 // Goes on (no outcome) at the first installed file that is missing or older
 // than the payload; NotNeeded when all are at the payload's version or newer.
-std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunContext& context) {
+std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, RunLog& log,
+                                               const String& addin) {
   const FileVersion4 target = manifest::kPayloadVersion;
   for (int k = 0; k < manifest::kPayloadCount; ++k) {
     String relativePath;
     p.LoadTableString(p, manifest::PayloadStringId(k), relativePath);
     PathBuffer scanPath;
-    if (!JoinPath(scanPath, context.addinDir.view(), relativePath)) {
-      context.log.Line("an add-in file's path is too long: " + LogText(relativePath));
+    if (!JoinPath(scanPath, addin, relativePath)) {
+      log.Line("an add-in file's path is too long: " + LogText(relativePath));
       return PatchOutcome::Failed;
     }
     const std::string file = "add-in file " + LogText(relativePath);
@@ -160,80 +148,89 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, const RunConte
       case FileProbe::Present:
         break;
       case FileProbe::Absent:
-        context.log.Line(file + " is missing: the patch is needed");
+        log.Line(file + " is missing: the patch is needed");
         return std::nullopt;
       case FileProbe::Unanswered:
         // No answer is not "missing": the volume may be gone as well.
-        context.log.Line(file + ": whether it exists cannot be told");
+        log.Line(file + ": whether it exists cannot be told");
         return PatchOutcome::Failed;
     }
     FileVersion4 installed;
     if (!p.ReadFileVersion(p, scanPath.c_str(), installed)) {
-      context.log.Line(file + ": its version cannot be read");
+      log.Line(file + ": its version cannot be read");
       return PatchOutcome::Failed;
     }
     if (CompareFileVersion(target, installed) < 0) {
-      context.log.Line(file + " is at " + ToText(installed) + ", older than " + ToText(target) +
-                       ": the patch is needed");
+      log.Line(file + " is at " + ToText(installed) + ", older than " + ToText(target) +
+               ": the patch is needed");
       return std::nullopt;
     }
-    context.log.Line(file + " is at " + ToText(installed));
+    log.Line(file + " is at " + ToText(installed));
   }
-  context.log.Line("every add-in file is at " + ToText(target) +
-                   " or newer: the patch is not needed");
+  log.Line("every add-in file is at " + ToText(target) + " or newer: the patch is not needed");
   return PatchOutcome::NotNeeded;
 }
 
 }  // namespace
 
-void RemoveProbeFile(const Platform& p, RunContext& context) {
-  if (context.probeFile.view().empty()) return;
-  const char16_t* probe = context.probeFile.c_str();
-  if (Retry(p, [&] {
-        return p.RemoveFile(p, probe) || p.FileExists(p, probe) == FileProbe::Absent;
-      })) {
-    context.probeFile.Clear();
-  } else {
-    context.log.Line("the probe file could not be removed: " + LogText(context.probeFile.view()));
+namespace {
+
+// The folder the installed add-in lies in now: its own, or the backup name
+// when a run was cut short between its two renames and recovery is about to
+// move it back.
+void LookForAddin(const Platform& p, RunLog& log, Assessment& a) {
+  const String& addin = a.folders.Addin();
+  a.recoverable = addin.size() < kMaxPath;
+  if (!a.recoverable) return;
+  a.addinAside = !p.FolderExists(p, addin.c_str()) && p.FolderExists(p, a.folders.Backup().c_str());
+  if (a.addinAside) {
+    log.Line("the add-in lies under " + LogText(a.folders.Backup()) + " until it is moved back");
   }
 }
 
-std::optional<PatchOutcome> CheckEligibility(const Platform& p, RunContext& context) {
-  RunLog& log = context.log;
+}  // namespace
+
+Assessment AssessInstallation(const Platform& p, RunLog& log) {
+  Assessment a;
+  PathBuffer host;
   // A machine without the host does not need the patch: that is no error.
-  if (!DiscoverHost(p, context.hostInstallDir, log)) return PatchOutcome::NotNeeded;
-  // Whatever the host's version: a run cut short must not leave the host
-  // without its add-in.
-  if (Concat(context.addinDir, context.hostInstallDir.view(), manifest::kAddinName)) {
-    RecoverInterruptedRun(p, context);
+  if (!DiscoverHost(p, host, log)) {
+    a.beforeProbe = PatchOutcome::NotNeeded;
+    return a;
   }
-  if (auto outcome = CheckHostVersion(p, context.hostInstallDir, log)) return outcome;
+  PathBuffer temp;
+  if (p.TempFolder(p, temp)) {
+    log.Line("temporary folder from " + std::string(p.TempFolderSource(p)) + ": " +
+             LogText(temp.view()));
+  }
+  a.folders = WorkFolders(host.view(), temp.view());
+  LookForAddin(p, log, a);
+  if ((a.beforeProbe = CheckHostVersion(p, host, log))) return a;
   // Every file's path must fit, not only those the scan reaches first:
   // otherwise a run could install files that no later run can check, and
   // each of those runs would report a failure.
-  if (!Concat(context.addinDir, context.hostInstallDir.view(), manifest::kAddinName) ||
-      !AddinFilesFit(context.addinDir.view())) {
+  if (!a.recoverable || !AddinFilesFit(a.folders.Addin())) {
     log.Line("the add-in folder's files would not fit a 260-character path");
-    return PatchOutcome::Failed;
+    a.beforeProbe = PatchOutcome::Failed;
+    return a;
   }
-  log.Line("add-in folder: " + LogText(context.addinDir.view()));
-  switch (p.ProbeFolderWritable(p, context.addinDir.c_str(), context.probeFile)) {
-    case FolderProbe::Writable:
-      log.Line("the add-in folder is writable");
-      RemoveProbeFile(p, context);
-      break;
-    case FolderProbe::Missing:
-      log.Line("the add-in folder is missing or not a folder");
-      return PatchOutcome::Failed;
-    case FolderProbe::NotWritable:
-      log.Line("no file can be created in the add-in folder");
-      return PatchOutcome::Failed;
-  }
-  if (!BuildTimeStamps(p, context)) {
+  log.Line("add-in folder: " + LogText(a.folders.Addin()));
+  if (!BuildTimeStamps(p, a.timeStamps)) {
     log.Line("the payload's time stamps cannot be built");
-    return PatchOutcome::Failed;
+    a.afterProbe = PatchOutcome::Failed;
+    return a;
   }
-  return ScanInstalledFiles(p, context);
+  a.afterProbe = ScanInstalledFiles(p, log, a.addinAside ? a.folders.Backup() : a.folders.Addin());
+  return a;
+}
+
+WorkFolders FindWorkFolders(const Platform& p) {
+  RunLog none;
+  PathBuffer host;
+  if (!DiscoverHost(p, host, none)) host.Clear();
+  PathBuffer temp;
+  if (!p.TempFolder(p, temp)) temp.Clear();
+  return WorkFolders(host.view(), temp.view());
 }
 
 }  // namespace orv
