@@ -10,21 +10,10 @@ namespace orv {
 
 namespace {
 
-// The calls that change files or folders: logged when they succeed too.
-bool IsChange(SeamOp op) {
-  switch (op) {
-    case SeamOp::ShellDelete:
-    case SeamOp::ShellCopy:
-    case SeamOp::ShellRename:
-    case SeamOp::MakeFolder:
-    case SeamOp::MakePrivateFolder:
-    case SeamOp::RemoveFile:
-    case SeamOp::CopySingleFile:
-    case SeamOp::CarryOverAccess:
-      return true;
-    default:
-      return false;
-  }
+// The calls that change names on the disk, as their rows say: logged when
+// they succeed too.
+constexpr bool IsChange(SeamOp op) {
+  return EffectOf(op) == SeamEffect::Change;
 }
 
 template <typename T>

@@ -93,6 +93,29 @@ enum class SeamOp {
 };
 const char* NameOf(SeamOp op);
 
+// What an operation does to the disk: the first of its row's facts.
+enum class SeamEffect : std::uint8_t {
+  Look,    // reads, looks, flushes or waits: the disk is as it was
+  Write,   // changes what a file holds or the process's own state
+  Change,  // makes, copies, moves or removes names, or sets their access
+};
+
+// Takes a row's facts, all four or none: a row that leaves one out does not
+// compile.
+#define ORV_SEAM_EFFECT(disk, data, reason, windows) SeamEffect::disk
+inline constexpr SeamEffect kSeamEffects[] = {
+#define ORV_SEAM_ROW(name, result, parameters, facts) ORV_SEAM_EFFECT facts,
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_ROW
+};
+#undef ORV_SEAM_EFFECT
+
+constexpr SeamEffect EffectOf(SeamOp op) {
+  return kSeamEffects[static_cast<int>(op)];
+}
+
 // Declares a backend's implementation of every operation, in the namespace
 // where it stands:  #define ORV_SEAM_OP ORV_SEAM_DECLARE, then include
 // seam_ops.inc.

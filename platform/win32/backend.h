@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <vector>
+
 #include "platform/seam.h"
 
 namespace orv::win32 {
@@ -18,6 +21,16 @@ inline const wchar_t* Wide(const char16_t* text) {
 inline wchar_t* Wide(char16_t* text) {
   return reinterpret_cast<wchar_t*>(text);
 }
+
+// A kernel handle closed when it goes.
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;
+
+// The process token's information of that kind (TokenUser, TokenOwner ...);
+// empty, with the reason recorded, when it cannot be read.
+std::vector<BYTE> ProcessTokenInformation(TOKEN_INFORMATION_CLASS kind);
 
 // What CreateFileW's error says about the name it was to open: not found
 // is absent; sharing, access and pending-delete errors mean a file is

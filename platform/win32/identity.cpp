@@ -12,11 +12,6 @@ namespace orv::win32 {
 
 namespace {
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
 struct LocalFreer {
   void operator()(void* memory) const { LocalFree(memory); }
 };
@@ -55,7 +50,9 @@ bool IdentityOf(HANDLE handle, FileIdentity& identity, DWORD* attributes = nullp
 }
 
 // One piece of the process token's information, in a buffer of its own.
-std::vector<BYTE> TokenInformation(TOKEN_INFORMATION_CLASS kind) {
+}  // namespace
+
+std::vector<BYTE> ProcessTokenInformation(TOKEN_INFORMATION_CLASS kind) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     Fail();
@@ -71,8 +68,6 @@ std::vector<BYTE> TokenInformation(TOKEN_INFORMATION_CLASS kind) {
   }
   return bytes;
 }
-
-}  // namespace
 
 NameOwner ReadOwner(const Platform&, const char16_t* path) {
   // The name itself: a link is asked about, never what it leads to.
@@ -104,8 +99,8 @@ NameOwner ReadOwner(const Platform&, const char16_t* path) {
   // owner for objects created by members of the Administrators group",
   // Administrators by default since Windows Server 2003, KB 318825). Both
   // are this run's own.
-  const std::vector<BYTE> user = TokenInformation(TokenUser);
-  const std::vector<BYTE> byDefault = TokenInformation(TokenOwner);
+  const std::vector<BYTE> user = ProcessTokenInformation(TokenUser);
+  const std::vector<BYTE> byDefault = ProcessTokenInformation(TokenOwner);
   if (user.empty() || byDefault.empty()) return NameOwner::Unanswered;
   const PSID userSid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
   const PSID ownerSid = reinterpret_cast<const TOKEN_OWNER*>(byDefault.data())->Owner;

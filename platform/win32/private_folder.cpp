@@ -12,29 +12,6 @@ namespace orv::win32 {
 
 namespace {
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<void, HandleCloser>;
-
-// The account the process runs as, from its token.
-struct TokenUserSid {
-  TokenUserSid() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      Fail();
-      return;
-    }
-    const Handle owned(token);
-    DWORD size = sizeof bytes;
-    made = GetTokenInformation(token, TokenUser, bytes, size, &size) || Fail();
-  }
-  PSID sid() { return reinterpret_cast<TOKEN_USER*>(bytes)->User.Sid; }
-  // A TOKEN_USER and the largest SID it can point to.
-  alignas(TOKEN_USER) BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  bool made = false;
-};
-
 struct WellKnownSid {
   explicit WellKnownSid(WELL_KNOWN_SID_TYPE type) {
     DWORD size = sizeof bytes;
@@ -58,13 +35,14 @@ EXPLICIT_ACCESS_W FullControl(PSID sid) {
 }  // namespace
 
 bool PrivateDescriptor::Build() {
-  TokenUserSid user;
+  // The account the process runs as.
+  const std::vector<BYTE> user = ProcessTokenInformation(TokenUser);
   WellKnownSid system(WinLocalSystemSid);
   WellKnownSid administrators(WinBuiltinAdministratorsSid);
-  if (!user.made || !system.made || !administrators.made) return false;
+  if (user.empty() || !system.made || !administrators.made) return false;
 
   EXPLICIT_ACCESS_W entries[] = {
-      FullControl(user.sid()),
+      FullControl(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid),
       FullControl(system.bytes),
       FullControl(administrators.bytes),
   };

@@ -270,36 +270,10 @@ std::string Table(const std::vector<Row>& rows, const Figures& figures) {
   return out.str();
 }
 
-// Calls that read, look, flush or wait: without a power cut, the disk is
-// after them as it was before.
+// Calls that read, look, flush or wait, as their rows say: without a power
+// cut, the disk is after them as it was before.
 bool ChangesNothing(Op op) {
-  switch (op) {
-    case Op::FileExists:
-    case Op::FolderExists:
-    case Op::IsLink:
-    case Op::ReadOwner:
-    case Op::ReadIdentity:
-    case Op::ReadFolderChain:
-    case Op::ReadFileVersion:
-    case Op::ReadRegistryValue:
-    case Op::ExpandEnvironmentText:
-    case Op::MakeLocalTimeStamp:
-    case Op::TempFolder:
-    case Op::ReadSmallFile:
-    case Op::ReadFileStatus:
-    case Op::FlushFile:
-    case Op::FlushFolder:
-    case Op::CompareFileWithBytes:
-    case Op::CompareFiles:
-    case Op::ListFolder:
-    case Op::FindPayload:
-    case Op::LoadTableString:
-    case Op::ShowMessage:
-    case Op::Wait:
-      return true;
-    default:
-      return false;
-  }
+  return EffectOf(op) == SeamEffect::Look;
 }
 
 int Main(int argc, char** argv) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 #include "patch/run_log.h"
@@ -211,6 +212,31 @@ TEST(FaultSweep, JudgeSeesLostFilesLeftoversAndFalseSuccess) {
 
   test::WriteBytes(scene.install.root() + u"\\hklm\\stray", "x");
   EXPECT_FALSE(test::Judge(scene, fault, test::ProgramResult{1603, std::nullopt}, 1).empty());
+}
+
+// The log shows a call that went through exactly when its row says it
+// changes names: every such operation of a clean run is there as done, and
+// no look or write is.
+TEST(FaultLayer, LogShowsDoneWhatTheRowsCallAChange) {
+  Scene scene;
+  test::TempDir logs;
+  const String log = logs / u"run.log";
+  test::RunLayers layers(scene, false);
+  FaultPlatform& fault = layers.fault();
+  ASSERT_EQ(test::RunProgram(fault, test::LogArguments(log)).exitCode, 0);
+  const auto& trace = fault.Trace();
+  const auto opened = std::find_if(trace.begin(), trace.end(), [](const Call& c) {
+    return c.op == Op::OpenFileForWrite && c.path.find(u"run.log") != String::npos;
+  });
+  ASSERT_NE(opened, trace.end());
+  std::set<Op> changes;
+  for (auto call = opened + 1; call != trace.end(); ++call) {
+    const bool change = EffectOf(call->op) == SeamEffect::Change;
+    if (change) changes.insert(call->op);
+    EXPECT_EQ(LogSays(log, {test::Name(call->op) + std::string(" "), ": done"}), change)
+        << test::Name(call->op);
+  }
+  EXPECT_GE(changes.size(), 4u);  // copies, renames, removals, folders made
 }
 
 // An injected failure carries the reason the layer gives it; a call that

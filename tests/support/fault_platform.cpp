@@ -34,80 +34,60 @@ void RemoveEverySecondFile(const char16_t* folder) {
 
 }  // namespace
 
-namespace {
-
-// The failure a real machine is most likely to give for each operation: a
-// file held open by a scanner or the host, a full disk, a path that went
-// away, rights that were taken, a volume that stopped answering.
-Reason ReasonFor(Op op) {
-  switch (op) {
-    case Op::FileExists:
-      return Reason::NotReady;
-    case Op::FolderExists:
-    case Op::TempFolder:
-    case Op::FindPayload:
-    case Op::LoadTableString:
-      return Reason::PathNotFound;
-    case Op::ShellDelete:
-    case Op::ShellRename:
-    case Op::ReadFileVersion:
-    case Op::OpenFileForWrite:
-    case Op::RemoveFile:
-    case Op::CopySingleFile:
-    case Op::FlushFile:
-      return Reason::SharingViolation;
-    case Op::ShellCopy:
-    case Op::WriteToFile:
-      return Reason::DiskFull;
-    // A device that stopped answering a flush or a read.
-    case Op::FlushFolder:
-    case Op::CompareFileWithBytes:
-    case Op::CompareFiles:
-    case Op::ListFolder:
-      return Reason::NotReady;
-    case Op::MakeLocalTimeStamp:
-      return Reason::InvalidData;
-    case Op::CreateInstanceGuard:
-      return Reason::Exists;
-    default:
-      return Reason::AccessDenied;
-  }
-}
-
-}  // namespace
-
 SystemError InjectedError(Op op) {
-  return ErrorFor(op, ReasonFor(op));
+  return ErrorFor(op, FactsOf(op).reason);
 }
 
 SystemError ErrorFor([[maybe_unused]] Op op, Reason reason) {
 #ifdef _WIN32
   // ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,
   // ERROR_PATH_NOT_FOUND, ERROR_INVALID_DATA, ERROR_ALREADY_EXISTS,
-  // ERROR_NOT_READY.
+  // ERROR_NOT_READY: the shell answers with these codes too.
   static constexpr std::uint32_t kWin32[] = {5, 32, 112, 3, 13, 183, 21};
   // EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST, EIO of the Windows C
   // runtime.
   static constexpr std::uint32_t kCrt[] = {13, 16, 28, 2, 22, 17, 5};
   const auto at = static_cast<std::size_t>(reason);
-  switch (op) {
-    case Op::ShellDelete:
-    case Op::ShellCopy:
-    case Op::ShellRename:
-      // The shell answers with the Windows codes for these.
-      return {ErrorSource::Shell, kWin32[at]};
-    case Op::OpenFileForWrite:
-    case Op::WriteToFile:
-    case Op::MakeLocalTimeStamp:
-      return {ErrorSource::Errno, kCrt[at]};
-    default:
-      return {ErrorSource::Win32, kWin32[at]};
-  }
+  const ErrorSource source = FactsOf(op).windows;
+  return {source, source == ErrorSource::Errno ? kCrt[at] : kWin32[at]};
 #else
   static constexpr int kErrno[] = {EACCES, EBUSY, ENOSPC, ENOENT, EINVAL, EEXIST, EIO};
   return {ErrorSource::Errno, static_cast<std::uint32_t>(kErrno[static_cast<int>(reason)])};
 #endif
 }
+
+namespace {
+
+// The rows' facts agree with each other: a call that copies, moves or
+// removes data changes names, one that writes it changes a file, a flush
+// leaves the disk as it was; and a Windows failure is told in one of the
+// three.
+constexpr bool FactsAgree(Op op) {
+  const OpFacts& facts = FactsOf(op);
+  const SeamEffect disk = EffectOf(op);
+  const bool told = facts.windows == ErrorSource::Win32 || facts.windows == ErrorSource::Shell ||
+                    facts.windows == ErrorSource::Errno;
+  switch (facts.data) {
+    case DataEffect::NoData:
+      return told;
+    case DataEffect::WritesData:
+      return told && disk == SeamEffect::Write;
+    case DataEffect::FlushesData:
+      return told && disk == SeamEffect::Look;
+    default:
+      return told && disk == SeamEffect::Change;
+  }
+}
+
+constexpr bool AllFactsAgree() {
+  for (int op = 0; op < kOpCount; ++op) {
+    if (!FactsAgree(static_cast<Op>(op))) return false;
+  }
+  return true;
+}
+static_assert(AllFactsAgree(), "a row of seam_ops.inc states facts that contradict each other");
+
+}  // namespace
 
 namespace {
 
@@ -199,9 +179,7 @@ Result Failed(FaultPlatform& f, Args&&... args) {
 // The calls that write, flush, move or remove file data a power cut may
 // lose.
 constexpr bool TouchesData(Op op) {
-  return op == Op::WriteToFile || op == Op::CopySingleFile || op == Op::ShellCopy ||
-         op == Op::FlushFile || op == Op::ShellRename || op == Op::ShellDelete ||
-         op == Op::RemoveFile;
+  return FactsOf(op).data != DataEffect::NoData;
 }
 
 template <typename Function>
@@ -287,15 +265,17 @@ void FaultPlatform::NoteData(Op op, const char16_t* path, const char16_t* to, bo
   const fs::path first = FsPath(path).lexically_normal();
   const fs::path second = to != nullptr ? FsPath(to).lexically_normal() : fs::path();
   std::error_code ec;
-  switch (op) {
-    case Op::WriteToFile:
+  switch (FactsOf(op).data) {
+    case DataEffect::NoData:
+      break;
+    case DataEffect::WritesData:
       // A failed write lands part of its bytes all the same.
       unflushed_.insert(first);
       break;
-    case Op::CopySingleFile:
+    case DataEffect::CopiesFile:
       if (fs::is_regular_file(fs::symlink_status(second, ec))) unflushed_.insert(second);
       break;
-    case Op::ShellCopy:
+    case DataEffect::CopiesTree:
       // Whatever of the new tree is there, done or not.
       for (fs::recursive_directory_iterator it(second, ec), end; !ec && it != end;
            it.increment(ec)) {
@@ -304,10 +284,10 @@ void FaultPlatform::NoteData(Op op, const char16_t* path, const char16_t* to, bo
         }
       }
       break;
-    case Op::FlushFile:
+    case DataEffect::FlushesData:
       if (done) unflushed_.erase(first);
       break;
-    case Op::ShellRename: {
+    case DataEffect::MovesData: {
       if (!done) break;
       std::set<fs::path> moved;
       for (const fs::path& file : unflushed_) {
@@ -316,7 +296,7 @@ void FaultPlatform::NoteData(Op op, const char16_t* path, const char16_t* to, bo
       unflushed_ = std::move(moved);
       break;
     }
-    default:  // a removal
+    case DataEffect::RemovesData:
       if (done) std::erase_if(unflushed_, [&](const fs::path& file) { return Under(file, first); });
       break;
   }

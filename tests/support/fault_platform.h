@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -21,6 +22,51 @@ using Op = SeamOp;
 
 inline const char* Name(Op op) {
   return NameOf(op);
+}
+
+// What went wrong, in words every build can turn into its own code.
+enum class Reason {
+  AccessDenied,
+  SharingViolation,
+  DiskFull,
+  PathNotFound,
+  InvalidData,
+  Exists,
+  NotReady,
+};
+
+// What a call does to file data that a power cut may lose.
+enum class DataEffect : std::uint8_t {
+  NoData,
+  WritesData,   // the open file's bytes
+  CopiesFile,   // the copy's target
+  CopiesTree,   // every file of the new tree
+  FlushesData,  // the named file's bytes are on stable storage
+  MovesData,    // what was not flushed goes with the new name
+  RemovesData,  // and what was not flushed with it
+};
+
+// An operation's facts for the tests, from its row (the disk's is EffectOf).
+struct OpFacts {
+  DataEffect data;
+  Reason reason;        // the failure a real machine most likely gives
+  ErrorSource windows;  // what the Windows backend tells a failure in
+};
+
+#define ORV_TEST_FACTS(disk, data, reason, windows) \
+  OpFacts{DataEffect::data, Reason::reason, ErrorSource::windows},
+inline constexpr OpFacts kOpFacts[] = {
+#define ORV_SEAM_ROW(name, result, parameters, facts) ORV_TEST_FACTS facts
+#define ORV_SEAM_QUERY(name, result, parameters)
+#include "platform/seam_ops.inc"
+#undef ORV_SEAM_QUERY
+#undef ORV_SEAM_ROW
+};
+#undef ORV_TEST_FACTS
+inline constexpr int kOpCount = static_cast<int>(std::size(kOpFacts));
+
+constexpr const OpFacts& FactsOf(Op op) {
+  return kOpFacts[static_cast<int>(op)];
 }
 
 // One call through the record: the operation, the path or paths it was given
@@ -139,17 +185,6 @@ class FaultPlatform : public SeamLayer {
   bool forwardWaits_ = false;
   std::set<std::filesystem::path> unflushed_;  // lexically normal
   void LoseUnflushedData() const;
-};
-
-// What went wrong, in words every build can turn into its own code.
-enum class Reason {
-  AccessDenied,
-  SharingViolation,
-  DiskFull,
-  PathNotFound,
-  InvalidData,
-  Exists,
-  NotReady,
 };
 
 // The reason the layer gives for an injected failure of op, in this build's
