@@ -1,10 +1,9 @@
 // The application object: the guard, the run, the exit code, the release.
 #include <gtest/gtest.h>
 
-#include "app/update_app.h"
 #include "patch/manifest.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -16,12 +15,10 @@ using test::Op;
 TEST(Application, RunsThePatchOnceAndLetsGoOfTheGuard) {
   Installation install;
   FaultPlatform fault(SystemPlatform());
-  {
-    COrvantoUpdateApp app(fault.platform());
-    EXPECT_EQ(RunApplication(), 0);
-  }
+  const test::AppRun run = test::RunApp(fault);
+  EXPECT_EQ(run.exitCode, 0);
   install.ExpectPatched();
-  EXPECT_EQ(fault.Notices().size(), 1u);
+  test::ExpectShown(run.notices, PatchOutcome::Succeeded);
   // Both names of the guard, taken and let go.
   EXPECT_EQ(fault.Calls(Op::CreateInstanceGuard), 2);
   EXPECT_EQ(fault.Calls(Op::ReleaseInstanceGuard), 2);
@@ -36,18 +33,13 @@ TEST(Application, RunsThePatchOnceAndLetsGoOfTheGuard) {
 
 TEST(Application, ExitCodeFollowsTheOutcome) {
   Installation install;
-  pegen::PeImageSpec old;
-  old.executable = true;
-  old.fileVersion = test::V(4, 1, 52, 0);
-  install.WriteLauncher(old);
+  install.WriteLauncher(test::V(4, 1, 52, 0));
   FaultPlatform fault(SystemPlatform());
-  COrvantoUpdateApp app(fault.platform());
-  EXPECT_EQ(RunApplication(), 1642);
+  EXPECT_EQ(test::RunApp(fault).exitCode, 1642);
 
   FaultPlatform failing(SystemPlatform());
   failing.Fail(Op::ReadFileVersion, 1);
-  COrvantoUpdateApp again(failing.platform());
-  EXPECT_EQ(RunApplication(), 1603);
+  EXPECT_EQ(test::RunApp(failing).exitCode, 1603);
 }
 
 // Either name of the guard held by another run is enough, so that a SYSTEM
@@ -66,11 +58,9 @@ TEST(Application, SecondInstanceEndsSilentlyAndChangesNothing) {
     InstanceGuard* first = p.CreateInstanceGuard(p, c.held, exists);
     ASSERT_FALSE(exists);
     FaultPlatform fault(SystemPlatform());
-    {
-      COrvantoUpdateApp app(fault.platform());
-      EXPECT_EQ(RunApplication(), 1618);
-    }
-    EXPECT_TRUE(fault.Notices().empty());
+    const test::AppRun run = test::RunApp(fault);
+    EXPECT_EQ(run.exitCode, 1618);
+    EXPECT_TRUE(run.notices.empty());
     EXPECT_EQ(fault.Calls(Op::ReadRegistryValue), 0);
     EXPECT_EQ(fault.Calls(Op::ReleaseInstanceGuard), c.ownHandles);  // each once
     EXPECT_EQ(install.Snapshot(), before);

@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/update_app.h"
 #include "patch/run_log.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -55,21 +54,11 @@ TEST(CommandLine, SwitchesInEitherFormAndCase) {
 }
 
 // A run of the whole program with these arguments.
-struct ProgramRun {
-  int exitCode;
-  std::vector<test::Notice> notices;
-};
-ProgramRun RunWith(std::vector<String> arguments, bool boxVisible = true) {
+test::AppRun RunWith(std::vector<String> arguments, bool boxVisible = true) {
   FaultPlatform fault(SystemPlatform());
   Platform record = fault.platform();
   if (!boxVisible) record.CanShowMessages = [](const Platform&) { return false; };
-  ProgramRun run{};
-  {
-    COrvantoUpdateApp app(record);
-    run.exitCode = RunApplication(std::move(arguments));
-  }
-  run.notices = fault.Notices();
-  return run;
+  return test::RunApp(fault, record, std::move(arguments));
 }
 
 TEST(CommandLine, EachOutcomeOfTheSwitches) {
@@ -108,17 +97,13 @@ TEST(CommandLine, EachOutcomeOfTheSwitches) {
     SCOPED_TRACE(c.what);
     Installation install;
     const std::string before = install.Snapshot();
-    const ProgramRun run = RunWith(c.arguments, c.boxVisible);
+    const test::AppRun run = RunWith(c.arguments, c.boxVisible);
     EXPECT_EQ(run.exitCode, c.exitCode);
     ASSERT_EQ(run.notices.size(), c.shown ? 1u : 0u);
     if (c.shown) {
       EXPECT_NE(run.notices[0].text.find(c.shown), String::npos);
     }
-    if (c.patched) {
-      install.ExpectPatched();
-    } else {
-      EXPECT_EQ(install.Snapshot(), before);
-    }
+    install.ExpectPatchedOrUnchanged(c.patched, before);
   }
 }
 
@@ -182,13 +167,10 @@ TEST(Log, NamesTheFailingCallWithItsAttemptsWaitsAndReason) {
   const String path = logs / u"run.log";
   FaultPlatform fault(SystemPlatform());
   fault.Fail(Op::ShellRename, 1, 20);  // the move aside, held by a scanner throughout
-  {
-    COrvantoUpdateApp app(fault.platform());
-    EXPECT_EQ(RunApplication({u"/log", path, u"/quiet"}), 1603);
-  }
+  EXPECT_EQ(test::RunApp(fault, {u"/log", path, u"/quiet"}).exitCode, 1603);
   const std::vector<std::string> lines = LogLines(path);
   const std::string rename = "ShellRename " + ToUtf8(install.addin) + " -> " +
-                             ToUtf8(install.addin + u"_BAK") + ", attempt ";
+                             ToUtf8(install.Folders().Backup()) + ", attempt ";
   EXPECT_TRUE(Says(lines, rename + "1: failed: errno 16: Device or resource busy"));
   EXPECT_TRUE(Says(lines, rename + "20: failed: errno 16"));
   EXPECT_FALSE(Says(lines, rename + "21"));
@@ -203,12 +185,13 @@ TEST(Log, NamesTheFailingCallWithItsAttemptsWaitsAndReason) {
 
 TEST(Log, NamesABackupFolderThatIsThereAlready) {
   Installation install;
-  test::MakeFolders(install.addin + u"_BAK");
+  const String backup = install.Folders().Backup();
+  test::MakeFolders(backup);
   test::TempDir logs;
   const String path = logs / u"run.log";
   EXPECT_EQ(RunWith({u"/log", path}).exitCode, 1603);
   const std::vector<std::string> lines = LogLines(path);
-  EXPECT_TRUE(Says(lines, "_BAK is there already and is not this run's"));
+  EXPECT_TRUE(Says(lines, ToUtf8(backup) + " is there already and is not this run's"));
   EXPECT_FALSE(Says(lines, "ShellRename"));
 }
 
@@ -263,10 +246,7 @@ TEST(Log, FailedLogWriteLeavesTheOutcomeAlone) {
   const String path = logs / u"run.log";
   FaultPlatform fault(SystemPlatform());
   fault.Fail(Op::WriteToFile, 1);
-  {
-    COrvantoUpdateApp app(fault.platform());
-    EXPECT_EQ(RunApplication({u"/log", path, u"/quiet"}), 0);
-  }
+  EXPECT_EQ(test::RunApp(fault, {u"/log", path, u"/quiet"}).exitCode, 0);
   install.ExpectPatched();
   // The failed log write, the payload and the journal.
   EXPECT_EQ(fault.Calls(Op::WriteToFile), 1 + manifest::kPayloadCount + 1);

@@ -3,7 +3,6 @@
 // that are no programs. Every case ends with its notice and exit code, the old
 // add-in whole or the new one complete, and nothing outside it touched.
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,10 +13,9 @@
 #include <functional>
 #include <optional>
 
-#include "app/update_app.h"
 #include "patch/stages.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -37,26 +35,18 @@ constexpr auto kTooOld = PatchOutcome::HostTooOld;
 // One run through the application object: the exit code and the one notice
 // must both be the outcome's.
 void ExpectRun(FaultPlatform& fault, PatchOutcome outcome) {
-  int exitCode = -1;
-  {
-    COrvantoUpdateApp app(fault.platform());
-    exitCode = RunApplication();
-  }
-  EXPECT_EQ(exitCode, ExitCodeFor(outcome));
-  ASSERT_EQ(fault.Notices().size(), 1u);
-  EXPECT_EQ(fault.Notices()[0].text, String(MessageFor(outcome).text));
-  EXPECT_EQ(fault.Notices()[0].icon, MessageFor(outcome).icon);
+  const test::AppRun run = test::RunApp(fault);
+  EXPECT_EQ(run.exitCode, ExitCodeFor(outcome));
+  test::ExpectShown(run.notices, outcome);
 }
 
 // After a success the new add-in is complete and a second run finds it so;
 // after anything else the old add-in is as it was and nothing lies beside it.
 void ExpectAftermath(const Installation& install, PatchOutcome outcome, const std::string& before) {
+  install.ExpectPatchedOrUnchanged(outcome == kSucceeded, before);
   if (outcome == kSucceeded) {
-    install.ExpectPatched();
     FaultPlatform second(SystemPlatform());
     ExpectRun(second, kNotNeeded);
-  } else {
-    EXPECT_EQ(install.Snapshot(), before);
   }
   install.ExpectNoWorkFolders();
 }
@@ -155,9 +145,9 @@ TEST(Hostile, RegistryPathValues) {
 
 TEST(Hostile, HostPathLengthLimits) {
   // H is the host folder's length in UTF-16 units, the add-in folder's is
-  // H + 9. The deepest file of the new folder
-  // ("\Pellmark_CPY\zh-CHS\Pellmark35.resources.dll", 45 more) fits 259 up
-  // to H = 214 (add-in 223); with a "Pellmark_CPY" already there the new
+  // H + 9. The deepest file of the new folder (the copy folder's name and
+  // "\zh-CHS\Pellmark35.resources.dll", 45 more) fits 259 up to H = 214
+  // (add-in 223); with the copy folder's plain name already taken the new
   // folder takes a numbered name four units longer, up to H = 210 (add-in
   // 219). In the old folder (41 more) it fits up to 218; the launcher path
   // (14 more) up to 245; the registry's 520 bytes hold 259 units and the NUL.
@@ -165,7 +155,7 @@ TEST(Hostile, HostPathLengthLimits) {
     std::size_t length;
     const char16_t* base;  // below the installation's root
     FileVersion4 launcher;
-    bool copyNameTaken;  // someone else's "Pellmark_CPY" beside the add-in
+    bool copyNameTaken;  // someone else's file bears the copy folder's name
     PatchOutcome outcome;
   } cases[] = {
       {214, u"\\host", V(4, 1, 52, 1), false, kSucceeded},
@@ -183,15 +173,12 @@ TEST(Hostile, HostPathLengthLimits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "host of " << c.length << " units under " << ToUtf8(c.base)
-                                    << (c.copyNameTaken ? ", Pellmark_CPY taken" : ""));
+                                    << (c.copyNameTaken ? ", copy name taken" : ""));
     Installation install;
     install.MoveHost(PathOfLength(install.root() + c.base, c.length));
     ASSERT_EQ(install.host.size(), c.length);
-    pegen::PeImageSpec launcher;
-    launcher.executable = true;
-    launcher.fileVersion = c.launcher;
-    install.WriteLauncher(launcher);
-    const String taken = install.addin + manifest::kReplacementSuffix;
+    install.WriteLauncher(c.launcher);
+    const String taken = install.Folders().Copy();
     if (c.copyNameTaken) test::WriteBytes(taken, "someone else's");
     const std::string before = install.Snapshot();
     FaultPlatform fault(SystemPlatform());
@@ -231,7 +218,7 @@ TEST(Hostile, TemporaryFolderLengthLimits) {
     ExpectRun(fault, c.outcome);
     EXPECT_EQ(fault.Calls(Op::MakePrivateFolder) + fault.Calls(Op::MakeFolder), c.foldersMade);
     EXPECT_EQ(fault.Calls(Op::OpenFileForWrite), c.filesOpened);
-    EXPECT_FALSE(test::Exists(temp + u"\\PellmarkOV"));
+    EXPECT_FALSE(test::Exists(WorkFolders(install.host, temp + u"\\").Staging()));
     ExpectAftermath(install, c.outcome, before);
   }
 }
@@ -248,32 +235,32 @@ TEST(Hostile, SymbolicLinks) {
   const struct {
     const char* label;
     PatchOutcome outcome;  // the run's own outcome; a failed move-in always fails
-    const char* beside;    // a foreign name next to the add-in folder, which stays
+    bool besideStays;      // a foreign link bearing a work folder's name, which stays
     bool stagingNameStays;
     Setup setup;
   } cases[] = {
-      {"the add-in folder is a link", kSucceeded, nullptr, false,
+      {"the add-in folder is a link", kSucceeded, false, false,
        [&](Installation& i, const String& o) { moveOut(i.addin, o + u"\\real"); }},
-      {"links inside the add-in point outside", kSucceeded, nullptr, false,
+      {"links inside the add-in point outside", kSucceeded, false, false,
        [&](Installation& i, const String& o) {
          linkTo(o + u"\\data", i.addin + u"\\shared");
          linkTo(o + u"\\data\\keep.txt", i.addin + u"\\notes.txt");
        }},
-      {"a culture folder is a link", kSucceeded, nullptr, false,
+      {"a culture folder is a link", kSucceeded, false, false,
        [&](Installation& i, const String& o) { moveOut(i.addin + u"\\de", o + u"\\de"); }},
-      {"a library is a link", kSucceeded, nullptr, false,
+      {"a library is a link", kSucceeded, false, false,
        [&](Installation& i, const String& o) { moveOut(i.Library(0), o + u"\\lib.dll"); }},
       // Never followed nor removed: the run stages under a fresh name.
-      {"the staging name is a link to a folder", kSucceeded, nullptr, true,
+      {"the staging name is a link to a folder", kSucceeded, false, true,
        [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.Staging()); }},
-      {"the staging name is a dangling link", kSucceeded, nullptr, true,
+      {"the staging name is a dangling link", kSucceeded, false, true,
        [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.Staging()); }},
-      {"the replacement name is a link to a folder", kSucceeded, "Pellmark_CPY", false,
-       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.addin + u"_CPY"); }},
-      {"the replacement name is a dangling link", kSucceeded, "Pellmark_CPY", false,
-       [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.addin + u"_CPY"); }},
-      {"the backup name is a link to a folder", kFailed, "Pellmark_BAK", false,
-       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.addin + u"_BAK"); }},
+      {"the replacement name is a link to a folder", kSucceeded, true, false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.Folders().Copy()); }},
+      {"the replacement name is a dangling link", kSucceeded, true, false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\gone", i.Folders().Copy()); }},
+      {"the backup name is a link to a folder", kFailed, true, false,
+       [&](Installation& i, const String& o) { linkTo(o + u"\\data", i.Folders().Backup()); }},
   };
   for (const auto& c : cases) {
     for (const bool moveInFails : {false, true}) {
@@ -285,25 +272,20 @@ TEST(Hostile, SymbolicLinks) {
       test::WriteBytes(outside + u"\\data\\keep.txt", "someone else's");
       c.setup(install, outside);
       const std::string before = install.Snapshot();
+      const Names beside = install.HostEntries();
       const bool addinIsLink = fs::is_symlink(test::FsPath(install.addin));
       const std::string outsideBefore = test::DescribeTree(outside);
       FaultPlatform fault(SystemPlatform());
       if (moveInFails) fault.Fail(Op::ShellRename, 2, manifest::kAttempts);
       const PatchOutcome outcome = moveInFails ? kFailed : c.outcome;
       ExpectRun(fault, outcome);
-      if (outcome == kSucceeded) {
-        install.ExpectPatched();
-        EXPECT_FALSE(fs::is_symlink(test::FsPath(install.addin)));
-      } else {
-        EXPECT_EQ(install.Snapshot(), before);
-        EXPECT_EQ(fs::is_symlink(test::FsPath(install.addin)), addinIsLink);
-      }
+      install.ExpectPatchedOrUnchanged(outcome == kSucceeded, before);
+      EXPECT_EQ(fs::is_symlink(test::FsPath(install.addin)), outcome != kSucceeded && addinIsLink);
       EXPECT_EQ(test::DescribeTree(outside), outsideBefore);
-      Names beside{"Pellmark", "Quenbrite.exe"};
-      if (c.beside != nullptr) beside.insert(beside.begin() + 1, c.beside);
       EXPECT_EQ(install.HostEntries(), beside);
+      EXPECT_EQ(beside.size(), c.besideStays ? 3u : 2u);
       EXPECT_EQ(fs::is_symlink(test::FsPath(install.Staging())), c.stagingNameStays);
-      EXPECT_FALSE(test::Exists(install.Staging() + u"0000"));
+      EXPECT_FALSE(test::Exists(install.Folders().Staging(0)));
     }
   }
 }
@@ -326,9 +308,7 @@ class RacingUser {
     if (pid_ == 0) {
       ::close(ready[0]);
       ::close(stop_[1]);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-        _exit(255);
-      }
+      if (!test::DropToOrdinaryUser()) _exit(255);
       _exit(::write(ready[1], "r", 1) == 1 ? Race() : 255);
     }
     ::close(ready[1]);
@@ -347,8 +327,6 @@ class RacingUser {
   }
 
  private:
-  static constexpr uid_t kNobody = 65534;
-
   bool Stopped() const {
     char byte;
     return ::read(stop_[0], &byte, 1) == 0;
@@ -395,7 +373,7 @@ TEST(Hostile, AnotherAccountRacingTheRunGetsNothingIn) {
                   fs::perm_options::replace);
 
   std::vector<std::string> targets;
-  for (const String& folder : {install.Staging(), install.addin + u"_CPY"}) {
+  for (const String& folder : {install.Staging(), install.Folders().Copy()}) {
     for (const auto& e : fs::recursive_directory_iterator(test::FsPath(install.addin))) {
       const fs::path relative = fs::relative(e.path(), test::FsPath(install.addin));
       targets.push_back((test::FsPath(folder) / relative).string());
@@ -416,57 +394,6 @@ TEST(Hostile, AnotherAccountRacingTheRunGetsNothingIn) {
     EXPECT_EQ(e.symlink_status().permissions() & fs::perms::others_write, fs::perms::none)
         << e.path();
   }
-}
-
-// The native program run by an ordinary user (nobody, when the tests run as
-// root): its notice and exit code, standard input closed.
-struct ProgramRun {
-  std::string output;
-  int exitCode = -1;
-};
-
-ProgramRun RunProgramAsOrdinaryUser(const Installation& install) {
-  constexpr uid_t kNobody = 65534;
-  if (::geteuid() == 0) {
-    for (const auto& entry : fs::recursive_directory_iterator(test::FsPath(install.root()))) {
-      EXPECT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
-    }
-    EXPECT_EQ(::chown(test::FsPath(install.root()).c_str(), kNobody, kNobody), 0);
-  }
-  int out[2];
-  if (::pipe(out) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::close(out[0]);
-    ::close(out[1]);
-    const int none = ::open("/dev/null", O_RDONLY);
-    ::dup2(none, STDIN_FILENO);
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      _exit(99);
-    }
-    ::execl(ORVANTO_PROGRAM, ORVANTO_PROGRAM, static_cast<char*>(nullptr));
-    _exit(98);
-  }
-  ::close(out[1]);
-  ProgramRun run;
-  char chunk[512];
-  for (ssize_t got; (got = ::read(out[0], chunk, sizeof chunk)) > 0;) {
-    run.output.append(chunk, static_cast<std::size_t>(got));
-  }
-  ::close(out[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-  return run;
-}
-
-std::string NoticeOf(PatchOutcome outcome) {
-  const OutcomeMessage m = MessageFor(outcome);
-  return ToUtf8(manifest::kCaption) +
-         (m.icon == MessageIcon::Information ? "\n[information] " : "\n[warning] ") +
-         ToUtf8(m.text) + "\n";
 }
 
 void SetMode(const String& path, fs::perms mode) {
@@ -503,16 +430,14 @@ TEST(Hostile, PermissionsOfAnOrdinaryUser) {
     Installation install;
     c.setup(install);
     const std::string before = install.Snapshot();
-    const ProgramRun run = RunProgramAsOrdinaryUser(install);
-    EXPECT_EQ(run.output, NoticeOf(c.outcome));
+    test::GiveToOrdinaryUser(install.root());
+    const test::ProcessRun run =
+        test::RunProcess(ORVANTO_PROGRAM, {.loader = "", .ordinaryUser = true});
+    EXPECT_EQ(run.output, test::Printed(c.outcome));
     EXPECT_EQ(run.exitCode, ExitCodeFor(c.outcome) & 0xFF);
-    if (c.outcome == kSucceeded) {
-      install.ExpectPatched();
-    } else {
-      EXPECT_EQ(install.Snapshot(), before);
-    }
-    EXPECT_EQ(test::Exists(install.addin + u"_BAK"), c.backupStays);
-    EXPECT_FALSE(test::Exists(install.addin + u"_CPY"));
+    install.ExpectPatchedOrUnchanged(c.outcome == kSucceeded, before);
+    EXPECT_EQ(test::Exists(install.Folders().Backup()), c.backupStays);
+    EXPECT_FALSE(test::Exists(install.Folders().Copy()));
     EXPECT_FALSE(test::Exists(install.Staging()));
   }
 }

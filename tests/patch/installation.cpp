@@ -10,27 +10,10 @@ namespace orv::test {
 
 namespace fs = std::filesystem;
 
-ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
-  const char* old = std::getenv(name);
-  had_ = old != nullptr;
-  if (had_) old_ = old;
-  ::setenv(name, value.c_str(), 1);
-  ::tzset();
-}
-
-ScopedEnv::~ScopedEnv() {
-  if (had_) {
-    ::setenv(name_.c_str(), old_.c_str(), 1);
-  } else {
-    ::unsetenv(name_.c_str());
-  }
-  ::tzset();
-}
-
 Installation::Installation()
     : layout_(install::PosixLayoutOf(FsPath(root_.path()))),
       host(FromFs(layout_.host)),
-      addin(host + manifest::kAddinName),
+      addin(WorkFolders(host, u"").Addin()),
       temp(FromFs(layout_.temp) + u"\\"),
       hklm_("ORVANTO_HKLM", layout_.hklm.string()),
       tmpdir_("TMPDIR", layout_.temp.string()),
@@ -66,7 +49,7 @@ void Installation::MoveHost(const String& to) {
   MakeFolders(parent);
   fs::rename(FsPath(host), FsPath(to));
   host = to;
-  addin = host + manifest::kAddinName;
+  addin = WorkFolders(host, u"").Addin();
   SetRegistryPath(ToUtf8(host));
 }
 
@@ -76,6 +59,13 @@ void Installation::RemoveRegistryPath() {
 
 void Installation::WriteLauncher(const pegen::PeImageSpec& spec) {
   WritePeFixture(host + manifest::kLauncherName, spec);
+}
+
+void Installation::WriteLauncher(FileVersion4 version) {
+  pegen::PeImageSpec spec;
+  spec.executable = true;
+  spec.fileVersion = version;
+  WriteLauncher(spec);
 }
 
 String Installation::AddinFile(int k) const {
@@ -112,6 +102,14 @@ void Installation::ExpectPatched() const {
   for (int l = 0; l < manifest::kLibraryCount; ++l) {
     EXPECT_EQ(ReadBytes(Library(l)), "library " + std::to_string(l));
     EXPECT_EQ(ModificationTime(Library(l)), 1400000000 + l);
+  }
+}
+
+void Installation::ExpectPatchedOrUnchanged(bool patched, const std::string& before) const {
+  if (patched) {
+    ExpectPatched();
+  } else {
+    EXPECT_EQ(Snapshot(), before);
   }
 }
 

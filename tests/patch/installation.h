@@ -9,23 +9,11 @@
 
 #include "patch/manifest.h"
 #include "patch/work_folders.h"
+#include "tests/support/posix_support.h"
 #include "tests/support/test_support.h"
 #include "tools/install_maker/install_maker.h"
 
 namespace orv::test {
-
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value);
-  ~ScopedEnv();
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  std::string name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 class Installation {
   TempDir root_;  // first: everything below lives in it
@@ -50,10 +38,13 @@ class Installation {
   void SetRegistryPathType(std::string_view type);
   void RemoveRegistryPath();
   void WriteLauncher(const pegen::PeImageSpec& spec);
+  // A launcher that is a program at this version.
+  void WriteLauncher(FileVersion4 version);
   void WriteAddinFile(int k, FileVersion4 version);
   String AddinFile(int k) const;
   String Library(int l) const;
-  // The work folders a run names for this installation.
+  // The names of the run's work folders as the program forms them for this
+  // installation, and its staging folder's among them.
   WorkFolders Folders() const { return WorkFolders(host, temp); }
   String Staging() const { return Folders().Staging(); }
 
@@ -61,6 +52,9 @@ class Installation {
   std::string Snapshot() const { return DescribeTree(addin); }
   // What the add-in folder must look like after a successful run.
   void ExpectPatched() const;
+  // After a success, patched; after anything else, the add-in folder as
+  // before (a Snapshot()).
+  void ExpectPatchedOrUnchanged(bool patched, const std::string& before) const;
   // The names in the host folder, sorted.
   std::vector<std::string> HostEntries() const;
   // Nothing but the add-in's own folder beside it, and no staging folder.

@@ -10,9 +10,8 @@
 #include <functional>
 
 #include "app/command_line.h"
-#include "app/update_app.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -41,7 +40,7 @@ TEST(LogPlace, RefusedInTheHostOrStagingFolderByAnyNameAndWrittenElsewhere) {
   const char16_t* const lies = u"a log cannot lie in";
   const char16_t* const untold = u"cannot be told";
   const char16_t* const unmade = u"The log file cannot be created";
-  const char16_t* const patched = u"Install Succeeded.";
+  const char16_t* const patched = test::Pinned(PatchOutcome::Succeeded).text;
   using Setup = std::function<String(Installation&, const String& outside)>;
   const struct {
     const char* label;
@@ -59,19 +58,18 @@ TEST(LogPlace, RefusedInTheHostOrStagingFolderByAnyNameAndWrittenElsewhere) {
        lies},
       {"a backup folder",
        [](Installation& i, const String&) {
-         test::MakeFolders(i.addin + u"_BAK");
-         return i.addin + u"_BAK\\run.log";
+         test::MakeFolders(i.Folders().Backup());
+         return i.Folders().Backup() + u"\\run.log";
        },
        nullptr, kRefused, lies},
       {"a numbered copy folder",
        [](Installation& i, const String&) {
-         test::MakeFolders(i.addin + u"_CPY0001");
-         return i.addin + u"_CPY0001\\run.log";
+         test::MakeFolders(i.Folders().Copy(1));
+         return i.Folders().Copy(1) + u"\\run.log";
        },
        nullptr, kRefused, lies},
-      {"the journal's name",
-       [](Installation& i, const String&) { return i.addin + manifest::kJournalSuffix; }, nullptr,
-       kRefused, lies},
+      {"the journal's name", [](Installation& i, const String&) { return i.Folders().Journal(); },
+       nullptr, kRefused, lies},
       {"the launcher's name",
        [](Installation& i, const String&) { return i.host + manifest::kLauncherName; }, nullptr,
        kRefused, lies},
@@ -122,8 +120,8 @@ TEST(LogPlace, RefusedInTheHostOrStagingFolderByAnyNameAndWrittenElsewhere) {
        [](Installation& i, const String&) { return i.root() + u"\\no\\run.log"; }, nullptr, kNoLog,
        unmade},
       {"a backup folder that is not there",
-       [](Installation& i, const String&) { return i.addin + u"_BAK\\run.log"; }, nullptr, kNoLog,
-       unmade},
+       [](Installation& i, const String&) { return i.Folders().Backup() + u"\\run.log"; }, nullptr,
+       kNoLog, unmade},
       {"a link to a file elsewhere",
        [](Installation&, const String& o) {
          test::WriteBytes(o + u"\\victim.txt", "untouched");
@@ -155,7 +153,7 @@ TEST(LogPlace, RefusedInTheHostOrStagingFolderByAnyNameAndWrittenElsewhere) {
          i.RemoveRegistryPath();
          return i.addin + u"\\run.log";
        },
-       nullptr, 0, u"There is no need to apply this patch."},
+       nullptr, 0, test::Pinned(PatchOutcome::NotNeeded).text},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -173,17 +171,12 @@ TEST(LogPlace, RefusedInTheHostOrStagingFolderByAnyNameAndWrittenElsewhere) {
       SCOPED_TRACE(quiet ? "quiet" : "with the notice");
       FaultPlatform fault(SystemPlatform());
       if (c.fault) c.fault(fault);
-      int exitCode = -1;
-      {
-        COrvantoUpdateApp app(fault.platform());
-        exitCode = RunApplication(quiet ? std::vector<String>{u"/log", log, u"/qn"}
-                                        : std::vector<String>{u"/log", log});
-      }
-      EXPECT_EQ(exitCode, c.exitCode);
-      ASSERT_EQ(fault.Notices().size(), quiet ? 0u : 1u);
+      const test::AppRun run = test::RunApp(fault, quiet ? std::vector<String>{u"/log", log, u"/qn"}
+                                                         : std::vector<String>{u"/log", log});
+      EXPECT_EQ(run.exitCode, c.exitCode);
+      ASSERT_EQ(run.notices.size(), quiet ? 0u : 1u);
       if (!quiet) {
-        EXPECT_NE(fault.Notices()[0].text.find(c.says), String::npos)
-            << ToUtf8(fault.Notices()[0].text);
+        EXPECT_NE(run.notices[0].text.find(c.says), String::npos) << ToUtf8(run.notices[0].text);
       }
       if (c.exitCode != 0) {
         EXPECT_EQ(install.Snapshot(), before);
@@ -217,11 +210,7 @@ TEST(LogPlace, RefusedWhenTheCurrentFolderIsTooDeepToName) {
   }
   ASSERT_EQ(depth, 25);  // some 5000 characters, past the 4096 the full path may have
   FaultPlatform fault(SystemPlatform());
-  int exitCode = -1;
-  {
-    COrvantoUpdateApp app(fault.platform());
-    exitCode = RunApplication({u"/log", u"run.log"});
-  }
+  const test::AppRun run = test::RunApp(fault, {u"/log", u"run.log"});
   const bool logMade = ::access("run.log", F_OK) == 0;
   ::unlink("run.log");
   for (; depth > 0; --depth) {
@@ -229,10 +218,10 @@ TEST(LogPlace, RefusedWhenTheCurrentFolderIsTooDeepToName) {
     EXPECT_EQ(::rmdir(level.c_str()), 0);
   }
   fs::current_path(start);
-  EXPECT_EQ(exitCode, kExitInvalidCommandLine);
+  EXPECT_EQ(run.exitCode, kExitInvalidCommandLine);
   EXPECT_FALSE(logMade);
-  ASSERT_EQ(fault.Notices().size(), 1u);
-  EXPECT_NE(fault.Notices()[0].text.find(u"cannot be told"), String::npos);
+  ASSERT_EQ(run.notices.size(), 1u);
+  EXPECT_NE(run.notices[0].text.find(u"cannot be told"), String::npos);
   EXPECT_EQ(install.Snapshot(), before);
   install.ExpectNoWorkFolders();
 }

@@ -1,54 +1,37 @@
 // The native program as a process: what it prints, its exit code, and what
 // it leaves on disk.
 #include <link.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "patch/manifest.h"
 #include "platform/seam.h"
 #include "tests/patch/installation.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
 
 using test::Installation;
 
-struct Result {
-  std::string output;
-  int exitCode;
-};
-
-// Runs the program with the installation's environment, standard input
-// closed so that the notice does not wait; through LOADER when given.
-Result RunProgram(const std::string& loader = {}) {
-  std::string command = loader + " '" + ORVANTO_PROGRAM + "' </dev/null 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  Result result{{}, -1};
-  char chunk[512];
-  for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) {
-    result.output.append(chunk, got);
-  }
-  const int status = ::pclose(pipe);
-  if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  return result;
+// The program with the installation's environment; through loader when
+// given.
+test::ProcessRun RunProgram(const std::string& loader = {}) {
+  return test::RunProcess(ORVANTO_PROGRAM, {.loader = loader, .ordinaryUser = false});
 }
 
 TEST(Program, PatchesThenReportsNothingToDo) {
   Installation install;
-  const Result first = RunProgram();
-  EXPECT_EQ(first.output, "Patch for Orvanto\n[information] Install Succeeded.\n");
+  const test::ProcessRun first = RunProgram();
+  EXPECT_EQ(first.output, test::Printed(PatchOutcome::Succeeded));
   EXPECT_EQ(first.exitCode, 0);
   install.ExpectPatched();
   install.ExpectNoWorkFolders();
 
-  const Result second = RunProgram();
-  EXPECT_EQ(second.output,
-            "Patch for Orvanto\n[information] There is no need to apply this patch.\n");
+  const test::ProcessRun second = RunProgram();
+  EXPECT_EQ(second.output, test::Printed(PatchOutcome::NotNeeded));
   EXPECT_EQ(second.exitCode, 0);
 }
 
@@ -81,8 +64,8 @@ TEST(Program, WritesThePayloadsBytesHoweverItIsStarted) {
   for (const std::string& through : {std::string(), loader}) {
     SCOPED_TRACE(through);
     Installation install;
-    const Result run = RunProgram(through);
-    EXPECT_EQ(run.output, "Patch for Orvanto\n[information] Install Succeeded.\n");
+    const test::ProcessRun run = RunProgram(through);
+    EXPECT_EQ(run.output, test::Printed(PatchOutcome::Succeeded));
     const Platform& p = SystemPlatform();
     for (int k = 0; k < manifest::kPayloadCount; ++k) {
       const std::uint8_t* data = nullptr;
@@ -97,24 +80,15 @@ TEST(Program, WritesThePayloadsBytesHoweverItIsStarted) {
 
 TEST(Program, FailureAndOldHostAreVisibleToScripts) {
   Installation install;
-  pegen::PeImageSpec old;
-  old.executable = true;
-  old.fileVersion = test::V(4, 1, 52, 0);
-  install.WriteLauncher(old);
-  const Result tooOld = RunProgram();
-  EXPECT_EQ(tooOld.output,
-            "Patch for Orvanto\n[warning] This patch cannot be run because Orvanto V4.1L52 that "
-            "this patch is applied to is not installed. \nApply the latest updates for Orvanto, "
-            "and try again.\n");
+  install.WriteLauncher(test::V(4, 1, 52, 0));
+  const test::ProcessRun tooOld = RunProgram();
+  EXPECT_EQ(tooOld.output, test::Printed(PatchOutcome::HostTooOld));
   EXPECT_EQ(tooOld.exitCode, 1642 & 0xFF);  // only the low byte reaches a POSIX parent
 
   std::filesystem::remove_all(test::FsPath(install.addin));
-  old.fileVersion = test::V(4, 1, 52, 1);
-  install.WriteLauncher(old);
-  const Result failed = RunProgram();
-  EXPECT_EQ(failed.output,
-            "Patch for Orvanto\n[warning] Install Failed.\nQuit any applications that are "
-            "running on your computer, and try again.\n");
+  install.WriteLauncher(test::V(4, 1, 52, 1));
+  const test::ProcessRun failed = RunProgram();
+  EXPECT_EQ(failed.output, test::Printed(PatchOutcome::Failed));
   EXPECT_EQ(failed.exitCode, 1603 & 0xFF);
 }
 
@@ -125,7 +99,7 @@ TEST(Program, SecondInstanceIsSilent) {
   bool exists = false;
   InstanceGuard* held = p.CreateInstanceGuard(p, manifest::kMutexName, exists);
   ASSERT_FALSE(exists);
-  const Result second = RunProgram();
+  const test::ProcessRun second = RunProgram();
   EXPECT_EQ(second.output, "");
   EXPECT_EQ(second.exitCode, 1618 & 0xFF);
   EXPECT_EQ(install.Snapshot(), before);

@@ -1,4 +1,4 @@
-// A run after one that was cut short: the add-in moved back from "_BAK",
+// A run after one that was cut short: the add-in moved back from its backup,
 // the work folders its journal names removed, and nothing else touched.
 #include <gtest/gtest.h>
 
@@ -6,9 +6,8 @@
 #include <utility>
 
 #include "patch/journal.h"
-#include "patch/run.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -17,7 +16,8 @@ using test::FaultPlatform;
 using test::Installation;
 
 TEST(Journal, OnlyAWholeWellFormedJournalIsRead) {
-  const Journal full{u"/tmp/PellmarkOV", u"C:\\O\\Pellmark_CPY0003", u"C:\\O\\Pellmark_BAK"};
+  const WorkFolders folders(u"C:\\O", u"/tmp/");
+  const Journal full{folders.Staging(), folders.Copy(3), folders.Backup()};
   const std::string text = JournalText(full);
   const std::optional<Journal> back = ParseJournal(text);
   ASSERT_TRUE(back);
@@ -51,23 +51,26 @@ TEST(Journal, NamesNothingButThisInstallationsWorkFolders) {
     String copy;
     bool kept;
   } copies[] = {
-      {u"C:\\O\\Pellmark_CPY", true},          {u"C:\\O\\Pellmark_CPY0000", true},
-      {u"C:\\O\\Pellmark_CPY9999", true},      {u"C:\\O\\Pellmark_CPY10000", false},
-      {u"C:\\O\\Pellmark_CPY12a4", false},     {u"C:\\O\\Pellmark", false},
-      {u"C:\\O\\Pellmark_CPY\\..\\..", false}, {u"C:\\Windows", false},
-      {u"D:\\O\\Pellmark_CPY", false},
+      {folders.Copy(), true},
+      {folders.Copy(0), true},
+      {folders.Copy(9999), true},
+      {folders.Copy() + u"10000", false},
+      {folders.Copy() + u"12a4", false},
+      {folders.Addin(), false},
+      {folders.Copy() + u"\\..\\..", false},
+      {u"C:\\Windows", false},
+      {WorkFolders(u"D:\\O", u"").Copy(), false},
   };
   for (const auto& c : copies) {
     const Journal ours = OnlyWorkFolders({staging, c.copy, u""}, folders);
     EXPECT_EQ(ours.copy.empty(), !c.kept) << ToUtf8(c.copy);
   }
-  const Journal other =
-      OnlyWorkFolders({u"C:\\Other\\PellmarkOV", u"", u"C:\\O\\Pellmark_BAK\\x"}, folders);
+  const Journal other = OnlyWorkFolders(
+      {WorkFolders(u"", u"C:\\Other\\").Staging(), u"", folders.Backup() + u"\\x"}, folders);
   EXPECT_TRUE(other.staging.empty());
   EXPECT_TRUE(other.backup.empty());
   EXPECT_TRUE(OnlyWorkFolders({staging, u"", u""}, WorkFolders(u"C:\\O", u"")).staging.empty());
-  EXPECT_EQ(OnlyWorkFolders({u"", u"", u"C:\\O\\Pellmark_BAK"}, folders).backup,
-            u"C:\\O\\Pellmark_BAK");
+  EXPECT_EQ(OnlyWorkFolders({u"", u"", folders.Backup()}, folders).backup, folders.Backup());
 }
 
 // States a run cut short leaves, each with what the next run must make of
@@ -86,13 +89,13 @@ TEST(Recovery, NextRunRepairsWhatACutShortRunLeft) {
        PatchOutcome::Succeeded},
       {kAddinToo | kCopy | kJournal, "after the copy", PatchOutcome::Succeeded},
       // Not shown to be a run's own: kept, and in the way as before.
-      {kAddinToo | kBackupOnly, "someone's own _BAK", PatchOutcome::Failed},
+      {kAddinToo | kBackupOnly, "someone's own backup folder", PatchOutcome::Failed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Installation install;
-    const String backup = install.addin + u"_BAK";
-    const String copy = install.addin + u"_CPY";
+    const String backup = install.Folders().Backup();
+    const String copy = install.Folders().Copy();
     if (c.left & kAddinToo) {
       test::MakeFolders(backup);
       test::WriteBytes(backup + u"\\old.dll", "old");
@@ -109,12 +112,8 @@ TEST(Recovery, NextRunRepairsWhatACutShortRunLeft) {
     }
     const std::string old = install.Snapshot();
     FaultPlatform fault(SystemPlatform());
-    EXPECT_EQ(RunPatch(fault.platform()), c.outcome);
-    if (c.outcome == PatchOutcome::Succeeded) {
-      install.ExpectPatched();
-    } else {
-      EXPECT_EQ(install.Snapshot(), old);
-    }
+    EXPECT_EQ(test::RunPatchShown(fault.platform()), c.outcome);
+    install.ExpectPatchedOrUnchanged(c.outcome == PatchOutcome::Succeeded, old);
     EXPECT_EQ(test::Exists(backup), c.outcome == PatchOutcome::Failed);
     EXPECT_FALSE(test::Exists(copy));
     EXPECT_FALSE(test::Exists(install.Staging()));
@@ -128,7 +127,7 @@ TEST(Recovery, JournalOfNoUseChangesNothing) {
   for (const bool cutShort : {true, false}) {
     Installation install;
     const String elsewhere = install.root() + u"\\precious";
-    const String numbered = install.addin + u"_CPY0001x";
+    const String numbered = install.Folders().Copy(1) + u"x";
     for (const String& folder : {elsewhere, numbered}) {
       test::MakeFolders(folder);
       test::WriteBytes(folder + u"\\keep", "k");
@@ -137,7 +136,7 @@ TEST(Recovery, JournalOfNoUseChangesNothing) {
                      cutShort ? "WinOrvantoPatch1 journal 1\ncopy\t"
                               : JournalText({elsewhere, numbered, elsewhere}));
     FaultPlatform fault(SystemPlatform());
-    EXPECT_EQ(RunPatch(fault.platform()), PatchOutcome::Succeeded);
+    EXPECT_EQ(test::RunPatchShown(fault.platform()), PatchOutcome::Succeeded);
     install.ExpectPatched();
     EXPECT_EQ(test::ReadBytes(elsewhere + u"\\keep"), "k");
     EXPECT_EQ(test::ReadBytes(numbered + u"\\keep"), "k");
@@ -155,13 +154,13 @@ TEST(Recovery, NumberedStagingFolderGoesOnlyWhenItIsThisAccounts) {
     // Named as the run names it, from the platform's temporary folder.
     PathBuffer temp;
     ASSERT_TRUE(SystemPlatform().TempFolder(SystemPlatform(), temp));
-    const String numbered = Concat(temp.view(), u"PellmarkOV0007");
+    const String numbered = WorkFolders(u"", temp.view()).Staging(7);
     test::MakeFolders(numbered);
     test::WriteBytes(numbered + u"\\part", "p");
     test::WriteBytes(install.Folders().Journal(), JournalText({numbered, u"", u""}));
     FaultPlatform fault(SystemPlatform());
     if (!ours) fault.Fail(test::Op::ReadOwner, 1);
-    EXPECT_EQ(RunPatch(fault.platform()), PatchOutcome::Succeeded);
+    EXPECT_EQ(test::RunPatchShown(fault.platform()), PatchOutcome::Succeeded);
     install.ExpectPatched();
     EXPECT_EQ(test::Exists(numbered), !ours);
   }
@@ -169,12 +168,12 @@ TEST(Recovery, NumberedStagingFolderGoesOnlyWhenItIsThisAccounts) {
 
 TEST(Recovery, TheLogSaysWhatWasRepaired) {
   Installation install;
-  std::filesystem::rename(test::FsPath(install.addin), test::FsPath(install.addin + u"_BAK"));
+  std::filesystem::rename(test::FsPath(install.addin), test::FsPath(install.Folders().Backup()));
   test::TempDir logs;
   FaultPlatform fault(SystemPlatform());
   RunLog log;
   ASSERT_TRUE(log.Open(fault.platform(), (logs / u"run.log").c_str()));
-  EXPECT_EQ(RunPatch(fault.platform(), log), PatchOutcome::Succeeded);
+  EXPECT_EQ(test::RunPatchShown(fault.platform(), &log), PatchOutcome::Succeeded);
   log.Close();
   const std::string text = test::ReadBytes(logs / u"run.log");
   EXPECT_NE(text.find("an earlier run was cut short between its two renames"), std::string::npos);

@@ -10,7 +10,7 @@
 #include "patch/run.h"
 #include "patch/stages.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -24,8 +24,8 @@ class Run : public ::testing::Test {
  protected:
   PatchOutcome RunOnce() {
     const PatchOutcome outcome = RunPatch(fault.platform());
-    // The caller shows the outcome (program_test sees the box).
-    EXPECT_TRUE(fault.Notices().empty()) << "the run itself shows nothing";
+    // The run itself shows nothing: the application shows its outcome.
+    EXPECT_TRUE(fault.Notices().empty());
     return outcome;
   }
   // The calls of the run so far, for failure messages.
@@ -51,27 +51,37 @@ TEST_F(Run, PatchesThenFindsNothingToDo) {
   install.ExpectNoWorkFolders();
 
   FaultPlatform second(SystemPlatform());
-  EXPECT_EQ(RunPatch(second.platform()), PatchOutcome::NotNeeded);
+  EXPECT_EQ(test::RunPatchShown(second.platform()), PatchOutcome::NotNeeded);
+  test::ExpectShown(second.Notices(), PatchOutcome::NotNeeded);
   install.ExpectPatched();
 }
 
-TEST_F(Run, MessagesAndIconsOfEveryOutcome) {
-  const auto text = [](PatchOutcome o) { return String(MessageFor(o).text); };
-  EXPECT_EQ(text(PatchOutcome::HostTooOld),
-            u"This patch cannot be run because Orvanto V4.1L52 that this patch is applied to is "
-            u"not installed. \nApply the latest updates for Orvanto, and try again.");
-  EXPECT_EQ(text(PatchOutcome::Failed),
-            u"Install Failed.\nQuit any applications that are running on your computer, and try "
-            u"again.");
-  EXPECT_EQ(MessageFor(PatchOutcome::AlreadyRunning).text, nullptr);
-  EXPECT_EQ(MessageFor(PatchOutcome::HostTooOld).icon, MessageIcon::Warning);
-  EXPECT_EQ(MessageFor(PatchOutcome::Failed).icon, MessageIcon::Warning);
-  EXPECT_EQ(MessageFor(PatchOutcome::NotNeeded).icon, MessageIcon::Information);
-  EXPECT_EQ(ExitCodeFor(PatchOutcome::Succeeded), 0);
-  EXPECT_EQ(ExitCodeFor(PatchOutcome::NotNeeded), 0);
-  EXPECT_EQ(ExitCodeFor(PatchOutcome::Failed), 1603);
-  EXPECT_EQ(ExitCodeFor(PatchOutcome::AlreadyRunning), 1618);
-  EXPECT_EQ(ExitCodeFor(PatchOutcome::HostTooOld), 1642);
+// The program's texts, icons and exit codes against the ones the tests hold
+// it to: every other test compares with those.
+TEST(Outcome, MessagesIconsAndExitCodesAreThePinnedOnes) {
+  EXPECT_EQ(String(manifest::kCaption), test::kPinnedCaption);
+  const struct {
+    PatchOutcome outcome;
+    int exitCode;
+  } cases[] = {{PatchOutcome::AlreadyRunning, 1618},
+               {PatchOutcome::NotNeeded, 0},
+               {PatchOutcome::HostTooOld, 1642},
+               {PatchOutcome::Failed, 1603},
+               {PatchOutcome::Succeeded, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(NameOf(c.outcome));
+    const OutcomeMessage m = MessageFor(c.outcome);
+    const test::PinnedMessage pinned = test::Pinned(c.outcome);
+    EXPECT_EQ(m.text == nullptr, pinned.text == nullptr);
+    if (m.text != nullptr && pinned.text != nullptr) {
+      EXPECT_EQ(String(m.text), pinned.text);
+      EXPECT_EQ(m.icon, pinned.icon);
+    }
+    EXPECT_EQ(ExitCodeFor(c.outcome), c.exitCode);
+    FaultPlatform shown(SystemPlatform());
+    ShowOutcome(shown.platform(), c.outcome);
+    test::ExpectShown(shown.Notices(), c.outcome);
+  }
 }
 
 // --- Eligibility ------------------------------------------------------------
@@ -88,7 +98,7 @@ TEST_F(Run, RegistryPathThatIsNoFolderMeansNoHost) {
                                   ToUtf8(install.host) + "/Quenbrite.exe"}) {
     install.SetRegistryPath(path);
     FaultPlatform run(SystemPlatform());
-    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::NotNeeded) << path;
+    EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::NotNeeded) << path;
   }
   EXPECT_EQ(install.Snapshot(), before);
 }
@@ -107,7 +117,7 @@ TEST_F(Run, RegistryValueFillingTheBufferWithoutNulIsNoHost) {
     return RegistryRead::Read;
   };
   const std::string before = install.Snapshot();
-  EXPECT_EQ(RunPatch(record), PatchOutcome::NotNeeded);
+  EXPECT_EQ(test::RunPatchShown(record), PatchOutcome::NotNeeded);
   EXPECT_EQ(fault.Calls(Op::FolderExists), 0);
   EXPECT_EQ(install.Snapshot(), before);
 }
@@ -139,12 +149,8 @@ TEST_F(Run, ExpandableRegistryPathIsExpanded) {
     fresh.SetRegistryPathType(c.type);
     const std::string before = fresh.Snapshot();
     FaultPlatform run(SystemPlatform());
-    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
-    if (c.outcome == PatchOutcome::Succeeded) {
-      fresh.ExpectPatched();
-    } else {
-      EXPECT_EQ(fresh.Snapshot(), before);
-    }
+    EXPECT_EQ(test::RunPatchShown(run.platform()), c.outcome);
+    fresh.ExpectPatchedOrUnchanged(c.outcome == PatchOutcome::Succeeded, before);
   }
 }
 
@@ -172,12 +178,9 @@ TEST_F(Run, HostVersionDecides) {
                {V(4, 1, 52, 2), PatchOutcome::NotNeeded},
                {V(4, 2, 0, 0), PatchOutcome::NotNeeded}};
   for (const auto& c : cases) {
-    pegen::PeImageSpec spec;
-    spec.executable = true;
-    spec.fileVersion = c.version;
-    install.WriteLauncher(spec);
+    install.WriteLauncher(c.version);
     FaultPlatform run(SystemPlatform());
-    EXPECT_EQ(RunPatch(run.platform()), c.outcome) << ToText(c.version);
+    EXPECT_EQ(test::RunPatchShown(run.platform()), c.outcome) << ToText(c.version);
   }
   EXPECT_EQ(install.Snapshot(), before);
   EXPECT_EQ(ClassifyHostVersion(V(4, 1, 52, 1)), HostVersionClass::Matches);
@@ -191,13 +194,13 @@ TEST_F(Run, LauncherWithoutVersionFails) {
   ExpectUntouched(PatchOutcome::Failed, before);
   test::WriteBytes(install.host + manifest::kLauncherName, "MZ garbage");
   FaultPlatform again(SystemPlatform());
-  EXPECT_EQ(RunPatch(again.platform()), PatchOutcome::Failed);
+  EXPECT_EQ(test::RunPatchShown(again.platform()), PatchOutcome::Failed);
 }
 
 TEST_F(Run, AddinFolderMissingOrAFileFails) {
   std::filesystem::remove_all(test::FsPath(install.addin));
   FaultPlatform missing(SystemPlatform());
-  EXPECT_EQ(RunPatch(missing.platform()), PatchOutcome::Failed);
+  EXPECT_EQ(test::RunPatchShown(missing.platform()), PatchOutcome::Failed);
   test::WriteBytes(install.addin, "a file in the folder's place");
   EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
   EXPECT_EQ(test::ReadBytes(install.addin), "a file in the folder's place");
@@ -223,7 +226,7 @@ TEST_F(Run, ScanStopsAtTheFirstMissingOrOlderFile) {
   for (int k = 0; k < manifest::kPayloadCount; ++k) older.WriteAddinFile(k, V(1, 0, 1, 1));
   older.WriteAddinFile(24, V(0, 9, 9, 9));
   FaultPlatform run(SystemPlatform());
-  EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
+  EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Succeeded);
   older.ExpectPatched();
 }
 
@@ -246,7 +249,7 @@ TEST_F(Run, UnansweredExistenceCheckFails) {
     const std::string before = fresh.Snapshot();
     FaultPlatform run(SystemPlatform());
     run.Fail(Op::FileExists, c.call);
-    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
+    EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Failed);
     EXPECT_EQ(run.Calls(Op::MakePrivateFolder) + run.Calls(Op::MakeFolder), c.foldersMade);
     EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
     EXPECT_EQ(fresh.Snapshot(), before);
@@ -304,16 +307,17 @@ TEST_F(Run, StagingNameOfAnotherAccountIsLeftAlone) {
     test::MakeFolders(fresh.Staging() + u"\\planted");
     test::WriteBytes(fresh.Staging() + u"\\planted\\x.dll", "someone's");
     if (c.otherOwner) {
-      ASSERT_EQ(::chown(test::FsPath(fresh.Staging()).c_str(), 65534, 65534), 0);
+      ASSERT_EQ(::chown(test::FsPath(fresh.Staging()).c_str(), test::kNobody, test::kNobody), 0);
     }
     const std::string planted = test::DescribeTree(fresh.Staging());
     FaultPlatform run(SystemPlatform());
     if (!c.otherOwner) run.Fail(Op::ReadOwner, 1);
-    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
+    EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Succeeded);
     fresh.ExpectPatched();
     EXPECT_EQ(test::DescribeTree(fresh.Staging()), planted);
-    EXPECT_EQ(run.Calls(Op::ShellDelete), 2);  // the fresh staging folder and the backup
-    EXPECT_FALSE(test::Exists(fresh.Staging() + u"0000"));
+    // The fresh staging folder and the backup are gone.
+    EXPECT_FALSE(test::Exists(fresh.Folders().Staging(0)));
+    EXPECT_FALSE(test::Exists(fresh.Folders().Backup()));
   }
 }
 
@@ -321,12 +325,12 @@ TEST_F(Run, StagingNameOfAnotherAccountIsLeftAlone) {
 // the first free numbered name, which goes with the clean-up.
 TEST_F(Run, FileInTheStagingFoldersPlaceStaysAndAFreshNameIsUsed) {
   test::WriteBytes(install.Staging(), "someone's file");
-  test::MakeFolders(install.Staging() + u"0000");
+  test::MakeFolders(install.Folders().Staging(0));
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
   install.ExpectPatched();
   EXPECT_EQ(test::ReadBytes(install.Staging()), "someone's file");
-  EXPECT_TRUE(test::Exists(install.Staging() + u"0000"));
-  EXPECT_FALSE(test::Exists(install.Staging() + u"0001"));
+  EXPECT_TRUE(test::Exists(install.Folders().Staging(0)));
+  EXPECT_FALSE(test::Exists(install.Folders().Staging(1)));
   EXPECT_EQ(fault.Calls(Op::MakePrivateFolder), 2);
 }
 
@@ -338,16 +342,21 @@ TEST_F(Run, TemporaryFolderMissingOrTooLongFails) {
   Installation other;
   test::ScopedEnv longTemp("TMPDIR", "/tmp/" + std::string(250, 't'));
   FaultPlatform run(SystemPlatform());
-  EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed);
+  EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Failed);
   EXPECT_EQ(run.Calls(Op::MakeFolder), 0);
 }
 
-TEST_F(Run, StagingFailuresRemoveTheStagingFolderAndLeaveTheAddin) {
+// A failure anywhere before the new folder is in place (a rollback that
+// succeeds in time included) ends the run with the add-in folder as it was
+// and every work folder gone.
+TEST_F(Run, FailuresBeforeTheMoveInRemoveTheWorkFoldersAndLeaveTheAddin) {
   const struct {
     Op op;
     int first;
     int count;
+    bool partial = false;  // each failed attempt leaves part of its work
   } faults[] = {
+      // Staging.
       {Op::FindPayload, 1, 1},        // entry 0's resource
       {Op::FindPayload, 25, 1},       // the last entry, after 24 written
       {Op::MakeFolder, 2, 1},         // the first culture folder
@@ -355,14 +364,25 @@ TEST_F(Run, StagingFailuresRemoveTheStagingFolderAndLeaveTheAddin) {
       {Op::WriteToFile, 1, 20},       // short writes every time
       {Op::ReadFileStatus, 3, 1},
       {Op::WriteFileStatus, 25, 1},  // the time of the last entry cannot be set
+      // The copy beside the add-in and the move aside.
+      {Op::ShellCopy, 1, 20},
+      {Op::ShellCopy, 1, 20, true},  // the last attempt's half-made copy goes too
+      {Op::CopySingleFile, 2, 20},   // the second library
+      {Op::ShellRename, 1, 20},      // moving the old folder aside
+      // The move in fails throughout; the rollback succeeds on its 20th
+      // attempt.
+      {Op::ShellRename, 2, 20 + 19},
   };
   for (const auto& f : faults) {
+    SCOPED_TRACE(std::string(test::Name(f.op)) + " " + std::to_string(f.first));
     Installation fresh;
     const std::string before = fresh.Snapshot();
     FaultPlatform run(SystemPlatform());
+    run.SetPartialEffects(f.partial);
     run.Fail(f.op, f.first, f.count);
-    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << test::Name(f.op);
-    EXPECT_EQ(fresh.Snapshot(), before) << test::Name(f.op);
+    EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Failed);
+    test::ExpectShown(run.Notices(), PatchOutcome::Failed);
+    EXPECT_EQ(fresh.Snapshot(), before);
     fresh.ExpectNoWorkFolders();
   }
 }
@@ -377,7 +397,7 @@ TEST_F(Run, WriteThatSucceedsOnTheTwentiethAttemptCounts) {
   Installation opens;
   FaultPlatform run(SystemPlatform());
   run.Fail(Op::OpenFileForWrite, 2, 19);  // entry 1 opens on its 20th attempt
-  EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Succeeded);
+  EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Succeeded);
   EXPECT_EQ(run.Calls(Op::RemoveFile), 1);  // only the journal: nothing after a failed open
   opens.ExpectPatched();
 }
@@ -408,12 +428,8 @@ TEST_F(Run, ProbeFileThatStaysAtFirstGoesWithTheCleanUp) {
     run.LeaveProbeFile();
     run.Fail(Op::RemoveFile, 1, manifest::kAttempts);
     if (c.laterFault != Op::ShowMessage) run.FailAlways(c.laterFault);
-    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
-    if (c.outcome == PatchOutcome::Succeeded) {
-      fresh.ExpectPatched();
-    } else {
-      EXPECT_EQ(fresh.Snapshot(), before);
-    }
+    EXPECT_EQ(test::RunPatchShown(run.platform()), c.outcome);
+    fresh.ExpectPatchedOrUnchanged(c.outcome == PatchOutcome::Succeeded, before);
     EXPECT_FALSE(test::Exists(fresh.addin + u"\\~sh4F2A.TMP"));
   }
 }
@@ -421,16 +437,17 @@ TEST_F(Run, ProbeFileThatStaysAtFirstGoesWithTheCleanUp) {
 // --- Backup and swap --------------------------------------------------------
 
 TEST_F(Run, TakenReplacementNamesAreSkippedAndKept) {
-  test::MakeFolders(install.addin + u"_CPY");
-  test::WriteBytes(install.addin + u"_CPY\\mine.txt", "1");
-  test::MakeFolders(install.addin + u"_CPY0000");
-  test::WriteBytes(install.addin + u"_CPY0001", "a file bearing a candidate name");
+  const WorkFolders folders = install.Folders();
+  test::MakeFolders(folders.Copy());
+  test::WriteBytes(folders.Copy() + u"\\mine.txt", "1");
+  test::MakeFolders(folders.Copy(0));
+  test::WriteBytes(folders.Copy(1), "a file bearing a candidate name");
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
   install.ExpectPatched();
-  EXPECT_EQ(test::ReadBytes(install.addin + u"_CPY\\mine.txt"), "1");
-  EXPECT_TRUE(test::IsFolder(install.addin + u"_CPY0000"));
-  EXPECT_EQ(test::ReadBytes(install.addin + u"_CPY0001"), "a file bearing a candidate name");
-  EXPECT_FALSE(test::Exists(install.addin + u"_CPY0002"));
+  EXPECT_EQ(test::ReadBytes(folders.Copy() + u"\\mine.txt"), "1");
+  EXPECT_TRUE(test::IsFolder(folders.Copy(0)));
+  EXPECT_EQ(test::ReadBytes(folders.Copy(1)), "a file bearing a candidate name");
+  EXPECT_FALSE(test::Exists(folders.Copy(2)));
 }
 
 TEST_F(Run, CopyThatSucceedsOnTheTwentiethAttemptCounts) {
@@ -461,38 +478,10 @@ TEST_F(Run, NoCopyOntoAHalfMadeCopyThatCannotBeRemoved) {
     run.SetPartialEffects(true);
     run.Fail(Op::ShellCopy, 1);
     run.Fail(Op::ShellDelete, 1, c.deleteFailures);
-    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    EXPECT_EQ(test::RunPatchShown(run.platform()), c.outcome);
     EXPECT_EQ(run.CopiesOntoTakenNames(), 0);
     EXPECT_EQ(run.Calls(Op::ShellCopy), c.copies);
-    if (c.outcome == PatchOutcome::Succeeded) {
-      fresh.ExpectPatched();
-    } else {
-      EXPECT_EQ(fresh.Snapshot(), before);
-    }
-  }
-}
-
-TEST_F(Run, SwapFailuresBeforeTheMoveLeaveTheOldFolder) {
-  const struct {
-    Op op;
-    int first;
-    int count;
-    bool partial;  // each failed attempt leaves part of its work
-  } faults[] = {
-      {Op::ShellCopy, 1, 20, false},
-      {Op::ShellCopy, 1, 20, true},        // the last attempt's half-made copy goes too
-      {Op::CopySingleFile, 2, 20, false},  // the second library
-      {Op::ShellRename, 1, 20, false},     // moving the old folder aside
-  };
-  for (const auto& f : faults) {
-    Installation fresh;
-    const std::string before = fresh.Snapshot();
-    FaultPlatform run(SystemPlatform());
-    run.SetPartialEffects(f.partial);
-    run.Fail(f.op, f.first, f.count);
-    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << test::Name(f.op);
-    EXPECT_EQ(fresh.Snapshot(), before) << test::Name(f.op);
-    fresh.ExpectNoWorkFolders();
+    fresh.ExpectPatchedOrUnchanged(c.outcome == PatchOutcome::Succeeded, before);
   }
 }
 
@@ -506,12 +495,13 @@ TEST_F(Run, MissingLibraryFailsAtOnce) {
 }
 
 TEST_F(Run, ExistingBackupFolderBlocksTheMoveAndIsKept) {
-  test::MakeFolders(install.addin + u"_BAK");
-  test::WriteBytes(install.addin + u"_BAK\\old.txt", "older backup");
+  const String backup = install.Folders().Backup();
+  test::MakeFolders(backup);
+  test::WriteBytes(backup + u"\\old.txt", "older backup");
   const std::string before = install.Snapshot();
   EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
   EXPECT_EQ(install.Snapshot(), before);
-  EXPECT_EQ(test::ReadBytes(install.addin + u"_BAK\\old.txt"), "older backup");
+  EXPECT_EQ(test::ReadBytes(backup + u"\\old.txt"), "older backup");
   // Refused before anything is made beside it.
   EXPECT_EQ(fault.Calls(Op::ShellCopy), 0);
   EXPECT_EQ(fault.Calls(Op::ShellRename), 0);
@@ -524,18 +514,12 @@ TEST_F(Run, FailedMoveInPutsTheOldFolderBack) {
   EXPECT_EQ(fault.Calls(Op::ShellRename), 1 + 20 + 1);
 }
 
-TEST_F(Run, RollbackIsRetriedLikeEveryRename) {
-  const std::string before = install.Snapshot();
-  fault.Fail(Op::ShellRename, 2, 20 + 19);  // the rollback succeeds on its 20th attempt
-  ExpectUntouched(PatchOutcome::Failed, before);
-}
-
 TEST_F(Run, RollbackThatNeverSucceedsLeavesTheOldFolderAsBackup) {
   const std::string before = install.Snapshot();
   fault.Fail(Op::ShellRename, 2, 40);
   EXPECT_EQ(RunOnce(), PatchOutcome::Failed);
   EXPECT_FALSE(test::Exists(install.addin));
-  EXPECT_EQ(test::DescribeTree(install.addin + u"_BAK"), before);
+  EXPECT_EQ(test::DescribeTree(install.Folders().Backup()), before);
   EXPECT_FALSE(test::Exists(install.Staging()));
 }
 
@@ -580,13 +564,9 @@ TEST_F(Run, FlushFailuresBeforeTheSwapFailAndAfterARenameChangeNothing) {
     FaultPlatform run(SystemPlatform());
     run.Fail(c.op, c.first, 20);
     if (c.renameFailures != 0) run.Fail(Op::ShellRename, 2, c.renameFailures);
-    EXPECT_EQ(RunPatch(run.platform()), c.outcome);
+    EXPECT_EQ(test::RunPatchShown(run.platform()), c.outcome);
     EXPECT_EQ(run.Calls(Op::ShellRename), c.renames);
-    if (c.outcome == PatchOutcome::Succeeded) {
-      fresh.ExpectPatched();
-    } else {
-      EXPECT_EQ(fresh.Snapshot(), before);
-    }
+    fresh.ExpectPatchedOrUnchanged(c.outcome == PatchOutcome::Succeeded, before);
     fresh.ExpectNoWorkFolders();
   }
 }
@@ -615,29 +595,32 @@ TEST_F(Run, NewFolderWithPathsTooLongForThePlatformIsRefusedBeforeTheCopy) {
   for (const manifest::PayloadEntry& e : manifest::kPayload) {
     longest = std::max(longest, StringView(e.relativePath).size());
   }
-  const std::size_t limit = kMaxPath - 1 - longest - 1 - StringView(u"_CPY").size();
+  const WorkFolders any(u"H", u"");
+  const std::size_t copyNameMore = any.Copy().size() - any.Addin().size();
+  const std::size_t limit = kMaxPath - 1 - longest - 1 - copyNameMore;
 
   const String fits = HostWithAddinPathOf(install, limit, u"fits");
-  ASSERT_EQ(JoinPath(fits, u"Pellmark").size(), limit);
+  const WorkFolders fitting(fits, u"");
+  ASSERT_EQ(fitting.Addin().size(), limit);
   install.SetRegistryPath(ToUtf8(fits));
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded) << Calls();
   for (const manifest::PayloadEntry& e : manifest::kPayload) {
-    EXPECT_EQ(test::ReadBytes(JoinPath(JoinPath(fits, u"Pellmark"), e.relativePath)).size(),
-              e.size);
+    EXPECT_EQ(test::ReadBytes(JoinPath(fitting.Addin(), e.relativePath)).size(), e.size);
   }
-  EXPECT_FALSE(test::Exists(JoinPath(fits, u"Pellmark_BAK")));
+  EXPECT_FALSE(test::Exists(fitting.Backup()));
 
-  // One character more, or the same folder with "_CPY" taken so that the
-  // numbered name is used: refused with the add-in folder as it was.
+  // One character more, or the same folder with the copy's plain name taken
+  // so that the numbered name is used: refused with the add-in folder as it
+  // was.
   const String tooLong = HostWithAddinPathOf(install, limit + 1, u"long");
   const String numbered = HostWithAddinPathOf(install, limit, u"numbered");
-  test::MakeFolders(JoinPath(numbered, u"Pellmark_CPY"));
+  test::MakeFolders(WorkFolders(numbered, u"").Copy());
   for (const String& host : {tooLong, numbered}) {
-    const String addin = JoinPath(host, u"Pellmark");
+    const String addin = WorkFolders(host, u"").Addin();
     const std::string before = test::DescribeTree(host);
     install.SetRegistryPath(ToUtf8(host));
     FaultPlatform run(SystemPlatform());
-    EXPECT_EQ(RunPatch(run.platform()), PatchOutcome::Failed) << addin.size();
+    EXPECT_EQ(test::RunPatchShown(run.platform()), PatchOutcome::Failed) << addin.size();
     EXPECT_EQ(run.Calls(Op::ShellCopy), 0);
     EXPECT_EQ(run.Calls(Op::ShellRename), 0);
     EXPECT_EQ(test::DescribeTree(host), before);
@@ -648,7 +631,7 @@ TEST_F(Run, NewFolderWithPathsTooLongForThePlatformIsRefusedBeforeTheCopy) {
 TEST_F(Run, FailedCleanUpAfterSuccessStillSucceeds) {
   fault.FailAlways(Op::ShellDelete);
   EXPECT_EQ(RunOnce(), PatchOutcome::Succeeded);
-  EXPECT_TRUE(test::IsFolder(install.addin + u"_BAK"));
+  EXPECT_TRUE(test::IsFolder(install.Folders().Backup()));
   EXPECT_TRUE(test::IsFolder(install.Staging()));
 }
 
@@ -659,7 +642,7 @@ TEST_F(Run, CopyNameSearchEndsWhenEveryNameLooksTaken) {
   Platform record = fault.platform();
   record.FileExists = [](const Platform&, const char16_t*) { return FileProbe::Present; };
   const std::string before = install.Snapshot();
-  EXPECT_EQ(RunPatch(record), PatchOutcome::Failed);
+  EXPECT_EQ(test::RunPatchShown(record), PatchOutcome::Failed);
   EXPECT_EQ(install.Snapshot(), before);
   install.ExpectNoWorkFolders();
   // The plain name and the 10000 numbered ones, looked at once each.

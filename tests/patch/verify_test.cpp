@@ -6,9 +6,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "patch/run.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -66,8 +65,8 @@ TEST(ReadBack, EveryChangeToTheNewFolderBeforeTheSwapFails) {
     const std::string before = install.Snapshot();
     FaultPlatform fault(SystemPlatform());
     // The read-back begins with the listing of the new folder.
-    fault.BeforeCall(test::Op::ListFolder, 1, [&] { tamper(install.addin + u"_CPY"); });
-    EXPECT_EQ(RunPatch(fault.platform()), PatchOutcome::Failed);
+    fault.BeforeCall(test::Op::ListFolder, 1, [&] { tamper(install.Folders().Copy()); });
+    EXPECT_EQ(test::RunPatchShown(fault.platform()), PatchOutcome::Failed);
     EXPECT_EQ(fault.Calls(test::Op::ShellRename), 0);
     EXPECT_EQ(install.Snapshot(), before);
     install.ExpectNoWorkFolders();

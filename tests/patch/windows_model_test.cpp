@@ -7,9 +7,9 @@
 #include <functional>
 #include <numeric>
 
-#include "app/update_app.h"
 #include "patch/manifest.h"
 #include "tests/patch/installation.h"
+#include "tests/support/runs.h"
 #include "tests/support/windows_model.h"
 
 namespace orv {
@@ -159,11 +159,6 @@ TEST(WindowsModel, DanglingLinkIsATakenName) {
 
 // --- The program under the model ----------------------------------------
 
-int RunApp(test::FaultPlatform& fault) {
-  COrvantoUpdateApp app(fault.platform());
-  return RunApplication();
-}
-
 TEST(UnderWindows, SessionZeroPatchesAndRunsExcludeEachOther) {
   const struct {
     std::uint32_t first;
@@ -178,11 +173,11 @@ TEST(UnderWindows, SessionZeroPatchesAndRunsExcludeEachOther) {
     if (c.second) {
       first.fault.BeforeCall(Op::ReadRegistryValue, 1, [&] {
         ModelledRun second(ModelOptions().InSession(*c.second), &machine);
-        secondExit = RunApp(second.fault);
+        secondExit = test::RunApp(second.fault).exitCode;
         EXPECT_TRUE(second.fault.Notices().empty());
       });
     }
-    const int exitCode = RunApp(first.fault);
+    const int exitCode = test::RunApp(first.fault).exitCode;
     EXPECT_EQ(exitCode, 0);
     if (exitCode == 0) install.ExpectPatched();
     if (c.second) {
@@ -198,7 +193,7 @@ TEST(UnderWindows, AnAdministratorsBackupIsNeverMergedInto) {
   for (const bool fileInUse : {false, true}) {
     SCOPED_TRACE(fileInUse);
     test::Installation install;
-    const String backup = install.addin + manifest::kBackupSuffix;
+    const String backup = install.Folders().Backup();
     test::MakeFolders(backup + u"\\de");
     test::WriteBytes(backup + u"\\de\\notes.txt", "the administrator's own");
     test::WriteBytes(backup + u"\\Pellmark.dll", "an older add-in, kept by hand");
@@ -209,7 +204,7 @@ TEST(UnderWindows, AnAdministratorsBackupIsNeverMergedInto) {
       run.fault.BeforeCall(Op::ShellRename, 1,
                            [&] { run.model.HoldFile(install.addin + u"\\settings.ini"); });
     }
-    EXPECT_EQ(RunApp(run.fault), 1603);
+    EXPECT_EQ(test::RunApp(run.fault).exitCode, 1603);
     EXPECT_EQ(test::DescribeTree(backup), before);
     EXPECT_TRUE(install.Snapshot() == addin) << "the add-in is not as it was";
   }
@@ -243,15 +238,11 @@ TEST(UnderWindows, BackOffOutlastsAScannerAndEndsInBoundedTime) {
     ModelledRun run(ModelOptions().Scanner(400));
     if (c.heldForGood) run.model.HoldFile(install.Library(0));
     const auto start = std::chrono::steady_clock::now();
-    const int exitCode = RunApp(run.fault);
+    const int exitCode = test::RunApp(run.fault).exitCode;
     EXPECT_EQ(exitCode, c.exitCode);
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_LT(elapsed, std::chrono::seconds(5)) << "waits are counted, not spent";
-    if (c.heldForGood) {
-      EXPECT_TRUE(install.Snapshot() == before) << "the add-in is not as it was";
-    } else if (exitCode == 0) {
-      install.ExpectPatched();
-    }
+    install.ExpectPatchedOrUnchanged(!c.heldForGood, before);
     const auto groups = WaitsByOperation(run.fault);
     EXPECT_FALSE(groups.empty());
     std::uint64_t longest = 0;
@@ -269,19 +260,19 @@ TEST(UnderWindows, BackOffOutlastsAScannerAndEndsInBoundedTime) {
 TEST(UnderWindows, ACurrentFolderInsideTheAddinDoesNotBlockTheSwap) {
   test::Installation install;
   ModelledRun run(ModelOptions().PinningFolders().StartedIn(install.addin + u"\\de"));
-  ASSERT_EQ(RunApp(run.fault), 0);
+  ASSERT_EQ(test::RunApp(run.fault).exitCode, 0);
   install.ExpectPatched();
 }
 
 TEST(UnderWindows, ADanglingLinkAtTheCopyNameIsLeftAndTheNextNameUsed) {
   test::Installation install;
-  const String taken = install.addin + manifest::kReplacementSuffix;
+  const String taken = install.Folders().Copy();
   fs::create_symlink(test::FsPath(install.root() + u"\\gone"), test::FsPath(taken));
   ModelledRun run(ModelOptions().MergingRenames().PinningFolders());
-  ASSERT_EQ(RunApp(run.fault), 0);
+  ASSERT_EQ(test::RunApp(run.fault).exitCode, 0);
   install.ExpectPatched();
   EXPECT_TRUE(fs::is_symlink(test::FsPath(taken)));
-  const String numbered = ConcatNumbered(install.addin, manifest::kReplacementSuffix, 0);
+  const String numbered = install.Folders().Copy(0);
   EXPECT_TRUE(std::any_of(run.fault.Trace().begin(), run.fault.Trace().end(), [&](auto& call) {
     return call.op == Op::ShellCopy && call.path.ends_with(u" -> " + numbered);
   }));

@@ -11,11 +11,8 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 // The reason each backend gives; 0 where only the kind is fixed (the
 // shell's codes and some of the version service's differ between systems).

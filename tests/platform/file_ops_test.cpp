@@ -11,11 +11,8 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 TEST(FileExists, PresentFileFolderAndAbsentPaths) {
   TempDir dir;
@@ -152,21 +149,21 @@ TEST(ShellRename, ToAFreeNameMovesTheWholeFolder) {
   test::WriteBytes(dir / u"Pellmark\\ja\\x.dll", "x");
   test::WriteBytes(dir / u"Pellmark\\Tarnivo.dll", "lib");
   const std::string before = test::DescribeTree(dir / u"Pellmark");
-  EXPECT_TRUE(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()));
+  EXPECT_TRUE(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"aside").c_str()));
   EXPECT_FALSE(test::Exists(dir / u"Pellmark"));
-  EXPECT_EQ(test::DescribeTree(dir / u"Pellmark_BAK"), before);
+  EXPECT_EQ(test::DescribeTree(dir / u"aside"), before);
 }
 
 TEST(ShellRename, MissingSourceOrTakenNameFailsAndChangesNothing) {
   TempDir dir;
   test::MakeFolders(dir / u"Pellmark");
   test::WriteBytes(dir / u"Pellmark\\a.dll", "new");
-  test::MakeFolders(dir / u"Pellmark_BAK");
-  test::WriteBytes(dir / u"Pellmark_BAK\\a.dll", "old");
+  test::MakeFolders(dir / u"aside");
+  test::WriteBytes(dir / u"aside\\a.dll", "old");
   EXPECT_FALSE(P().ShellRename(P(), (dir / u"gone").c_str(), (dir / u"other").c_str()));
-  EXPECT_FALSE(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"Pellmark_BAK").c_str()));
+  EXPECT_FALSE(P().ShellRename(P(), (dir / u"Pellmark").c_str(), (dir / u"aside").c_str()));
   EXPECT_EQ(test::ReadBytes(dir / u"Pellmark\\a.dll"), "new");
-  EXPECT_EQ(test::ReadBytes(dir / u"Pellmark_BAK\\a.dll"), "old");
+  EXPECT_EQ(test::ReadBytes(dir / u"aside\\a.dll"), "old");
 }
 
 }  // namespace

@@ -7,12 +7,9 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
 using test::V;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 FileVersion4 Read(StringView path, int* result) {
   FileVersion4 version{7, 7, 7, 7};

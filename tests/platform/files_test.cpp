@@ -17,11 +17,8 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 TEST(TempFolder, AnExistingFolderEndingInOneSeparator) {
   PathBuffer buffer;

@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/seam.h"
+#include "tests/support/test_support.h"
 
 namespace orv {
 namespace {
 
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 TEST(InstanceGuard, SecondHolderSeesTheFirstUntilItLetsGo) {
   const char16_t* name = u"WinOrvantoPatch1_GuardTest";

@@ -2,13 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/seam.h"
+#include "tests/support/test_support.h"
 
 namespace orv {
 namespace {
 
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 std::int64_t Stamp(int day, int hour, int minute, int second) {
   const std::optional<std::int64_t> stamp = P().MakeLocalTimeStamp(P(), day, hour, minute, second);

@@ -16,9 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 // A wall-clock reading as seconds, taken as if it were UTC: readings of one
 // zone compare by it.

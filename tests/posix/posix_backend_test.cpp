@@ -19,63 +19,17 @@
 #include "platform/pe_version.h"
 #include "platform/posix/backend.h"
 #include "platform/seam.h"
+#include "tests/support/posix_support.h"
 #include "tests/support/test_support.h"
 
 namespace orv {
 namespace {
 
 namespace fs = std::filesystem;
+using test::AsOrdinaryUser;
+using test::P;
+using test::ScopedEnv;
 using test::TempDir;
-
-const Platform& P() {
-  return SystemPlatform();
-}
-
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    if (old != nullptr) old_ = old;
-    had_ = old != nullptr;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-    ::tzset();
-  }
-  ~ScopedEnv() {
-    if (had_) {
-      ::setenv(name_, old_.c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-    ::tzset();
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
-// Runs fn in a child with the rights of an ordinary user, so that
-// permission cases hold even when the tests run as root. Returns fn's result
-// as a signed byte.
-int AsOrdinaryUser(const std::function<int()>& fn) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(99);
-    }
-    _exit(fn() & 0xFF);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status));
-  return static_cast<signed char>(WEXITSTATUS(status));
-}
 
 // A temporary folder an ordinary user can reach.
 void OpenToEveryone(const String& path) {
@@ -385,7 +339,7 @@ TEST(Links, WriteRefusesAFileThatIsNotOursAlone) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another account";
   TempDir dir;
   test::WriteBytes(dir / u"foreign.dll", "theirs");
-  ASSERT_EQ(::chown(test::FsPath(dir / u"foreign.dll").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(test::FsPath(dir / u"foreign.dll").c_str(), test::kNobody, test::kNobody), 0);
   test::WriteBytes(dir / u"victim.txt", "untouched");
   fs::create_hard_link(test::FsPath(dir / u"victim.txt"), test::FsPath(dir / u"hard.dll"));
   test::WriteBytes(dir / u"own.dll", "old content");

@@ -128,7 +128,7 @@ std::vector<std::string> Sweep(bool logged, bool modelled, int& cases, long long
         }
         // A failure that passes (one failed call, retried) leaves no work
         // folder: removals are retried too.
-        if (mode == Mode::Once && !scene.WorkFolders().empty()) {
+        if (mode == Mode::Once && !scene.WorkFoldersLeft().empty()) {
           found.push_back("a passing failure left " + scene.Describe());
         }
         if (logCall && mode == Mode::Once && result.outcome != PatchOutcome::Succeeded &&
@@ -195,10 +195,11 @@ TEST(FaultSweep, JudgeSeesLostFilesLeftoversAndFalseSuccess) {
 
   EXPECT_TRUE(test::Judge(scene, fault, failed, check).empty()) << "an untouched failure is fine";
 
-  test::MakeFolders(scene.install.addin + u"_CPY");
-  test::WriteBytes(scene.install.addin + u"_CPY\\x", "left");
+  const String copy = scene.install.Folders().Copy();
+  test::MakeFolders(copy);
+  test::WriteBytes(copy + u"\\x", "left");
   EXPECT_EQ(test::Judge(scene, fault, failed, check).size(), 1u);
-  std::filesystem::remove_all(test::FsPath(scene.install.addin + u"_CPY"));
+  std::filesystem::remove_all(test::FsPath(copy));
 
   std::filesystem::remove(test::FsPath(scene.install.AddinFile(3)));
   EXPECT_FALSE(test::Judge(scene, fault, failed, check).empty());

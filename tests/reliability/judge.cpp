@@ -6,17 +6,11 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/update_app.h"
-#include "patch/recovery.h"
-
 namespace orv::test {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr PatchOutcome kShownOutcomes[] = {PatchOutcome::NotNeeded, PatchOutcome::HostTooOld,
-                                           PatchOutcome::Failed, PatchOutcome::Succeeded};
 
 bool SamePath(StringView a, StringView b) {
   return FsPath(a).lexically_normal() == FsPath(b).lexically_normal();
@@ -38,7 +32,7 @@ std::string WithoutLines(const std::string& tree, const std::vector<std::string>
   return out;
 }
 
-// The rollback (the old folder renamed back from "_BAK") was tried and every
+// The rollback (the old folder renamed back from its backup) was tried and every
 // attempt failed: the one state allowed to leave no add-in folder.
 bool RollbackFailedThroughout(const Scene& scene, const FaultPlatform& fault) {
   const String rollback = scene.Backup() + u" -> " + scene.install.addin;
@@ -90,21 +84,8 @@ std::vector<PatchOutcome> Allowed(const Baseline& base, int faultIndex,
 }  // namespace
 
 ProgramResult RunProgram(FaultPlatform& fault, std::vector<String> arguments) {
-  ProgramResult result;
-  {
-    COrvantoUpdateApp app(fault.platform());
-    result.exitCode = RunApplication(std::move(arguments));
-  }
-  const std::vector<Notice>& notices = fault.Notices();
-  if (notices.empty()) result.outcome = PatchOutcome::AlreadyRunning;
-  if (notices.size() != 1 || notices[0].caption != manifest::kCaption) return result;
-  for (const PatchOutcome outcome : kShownOutcomes) {
-    const OutcomeMessage message = MessageFor(outcome);
-    if (notices[0].text == message.text && notices[0].icon == message.icon) {
-      result.outcome = outcome;
-    }
-  }
-  return result;
+  const AppRun run = RunApp(fault, std::move(arguments));
+  return {run.exitCode, OutcomeShown(run.notices)};
 }
 
 const char* Name(PatchOutcome outcome) {
@@ -198,7 +179,7 @@ std::string Scene::Classify(StringView folder) const {
   return "partial";
 }
 
-std::vector<String> Scene::WorkFolders() const {
+std::vector<String> Scene::WorkFoldersLeft() const {
   std::vector<String> folders;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(FsPath(install.host), ec)) {
@@ -222,7 +203,7 @@ String Scene::Relative(StringView path) const {
 
 std::string Scene::Describe() const {
   std::string text = "Pellmark " + Classify(install.addin);
-  for (const String& folder : WorkFolders()) {
+  for (const String& folder : WorkFoldersLeft()) {
     text += ", " + FsPath(folder).filename().string();
     if (!SamePath(folder, install.Folders().Journal())) text += " " + Classify(folder);
   }
@@ -256,7 +237,7 @@ std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
   // to finish the clean-up, or when a call on it failed.
   const String journal = scene.install.Folders().Journal();
   bool keptFolder = false;
-  for (const String& folder : scene.WorkFolders()) {
+  for (const String& folder : scene.WorkFoldersLeft()) {
     if (SamePath(folder, journal)) continue;
     const bool backupKept = rolledBackInVain && SamePath(folder, scene.Backup());
     keptFolder = true;
@@ -268,7 +249,7 @@ std::vector<std::string> Judge(const Scene& scene, const FaultPlatform& fault,
   const bool lookUnanswered =
       std::any_of(fault.Trace().begin(), fault.Trace().end(), [&](const Call& call) {
         return call.failed && call.op == Op::FileExists &&
-               (SamePath(call.path, scene.install.addin + manifest::kReplacementSuffix) ||
+               (SamePath(call.path, scene.install.Folders().Copy()) ||
                 SamePath(call.path, scene.Backup()) ||
                 SamePath(call.path, scene.install.Staging()));
       });

@@ -9,7 +9,7 @@
 
 #include "patch/outcome.h"
 #include "tests/patch/installation.h"
-#include "tests/support/fault_platform.h"
+#include "tests/support/runs.h"
 #include "tests/support/windows_model.h"
 
 namespace orv::test {
@@ -53,12 +53,13 @@ class Scene {
   std::string oldAddin;
   std::string outside;  // everything but the add-in's siblings and the temp folder
 
-  String Backup() const { return install.addin + manifest::kBackupSuffix; }
+  String Backup() const { return install.Folders().Backup(); }
   // "absent", "old", "new", "payload" (the 25 files only) or "partial".
   std::string Classify(StringView folder) const;
   // Everything beside the add-in folder and in the temp folder that a run
-  // may have made: "_CPY" and "_BAK" folders and the staging folder.
-  std::vector<String> WorkFolders() const;
+  // may have made: the copy and backup folders, the journal and the staging
+  // folder.
+  std::vector<String> WorkFoldersLeft() const;
   std::string Outside() const;
   // The state in a few words, paths relative to the installation.
   std::string Describe() const;

@@ -11,9 +11,15 @@
 
 #include "platform/file_version.h"
 #include "platform/paths.h"
+#include "platform/seam.h"
 #include "tools/pegen/pe_generator.h"
 
 namespace orv::test {
+
+// The platform the contract tests exercise: the build's own backend.
+inline const Platform& P() {
+  return SystemPlatform();
+}
 
 // The milliseconds the backend was asked to wait in this process. The
 // native tests never spend them: the POSIX backend's waits are counted here

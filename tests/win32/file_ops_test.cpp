@@ -16,12 +16,9 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
 using win32test::Wide;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 std::wstring CurrentDirectory() {
   wchar_t buffer[MAX_PATH * 2] = {};
@@ -175,7 +172,7 @@ TEST(FolderExists, AFailedReturnLeavesTheSystemFolderCurrent) {
 TEST(ShellRename, NeverLandsOnATakenName) {
   TempDir dir;
   const String from = dir / u"Pellmark";
-  const String to = dir / u"Pellmark_BAK";
+  const String to = dir / u"aside";
   test::MakeFolders(from);
   test::WriteBytes(from + u"\\Pellmark.dll", "new");
   for (const std::string taken : {"empty folder", "folder", "file"}) {

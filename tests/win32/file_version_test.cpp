@@ -22,9 +22,7 @@ using test::TempDir;
 
 constexpr FileVersion4 kUntouched{7, 7, 7, 7};
 
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 struct Outcome {
   int read;

@@ -7,16 +7,14 @@
 #include <string>
 
 #include "platform/seam.h"
+#include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace orv {
 namespace {
 
+using test::P;
 using win32test::ChildProcess;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 // Names of their own, so that a program run meanwhile is not disturbed.
 std::wstring GuardName(const wchar_t* role) {

@@ -20,12 +20,9 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
 using win32test::Wide;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 FileIdentity IdentityOf(const String& path) {
   FileIdentity identity;
@@ -160,7 +157,7 @@ std::vector<std::string> FolderAccess(const String& folder) {
 // the folder (under Wine through the Unix mode, which is all Wine keeps).
 TEST(CarryOverAccess, TheNewFolderGivesWhatTheOldOneGave) {
   TempDir dir;
-  const String old = dir / u"Pellmark_BAK";
+  const String old = dir / u"aside";
   const String made = dir / u"Pellmark";
   test::MakeFolders(old);
   test::MakeFolders(made);

@@ -5,13 +5,12 @@
 #include <cstdio>
 
 #include "platform/seam.h"
+#include "tests/support/test_support.h"
 
 namespace orv {
 namespace {
 
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 // The C runtime's local time must agree with the system's time zone rules,
 // which Wine takes from /etc/localtime (a Linux TZ would mislead msvcrt).

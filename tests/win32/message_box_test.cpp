@@ -12,12 +12,9 @@
 namespace orv {
 namespace {
 
+using test::P;
 using test::TempDir;
 using win32test::ChildProcess;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 constexpr DWORD kProcessTimeoutMs = 120000;
 

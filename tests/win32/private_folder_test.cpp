@@ -21,10 +21,7 @@ namespace orv {
 namespace {
 
 using Lines = std::vector<std::string>;
-
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 // Full control, handed down to files and folders below.
 std::string FullControlFor(const std::string& sid) {
@@ -54,7 +51,7 @@ TEST(PrivateFolder, DescriptorGrantsOnlyTheUserSystemAndAdministratorsAndIsProte
 
 TEST(PrivateFolder, NoOtherAccountOnTheFolderAndNeverAnExistingName) {
   test::TempDir dir;
-  const String folder = dir / u"PellmarkOV";
+  const String folder = dir / u"private";
   ASSERT_TRUE(P().MakePrivateFolder(P(), folder.c_str()));
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_EQ(

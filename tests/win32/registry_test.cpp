@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "platform/seam.h"
+#include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace orv {
 namespace {
 
-const Platform& P() {
-  return SystemPlatform();
-}
+using test::P;
 
 // A key of our own under HKEY_LOCAL_MACHINE, removed afterwards. Wine lets
 // any user write there; on Windows these tests need an elevated run.

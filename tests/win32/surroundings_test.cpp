@@ -10,16 +10,14 @@
 
 #include "platform/seam.h"
 #include "platform/win32/surroundings.h"
+#include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
 
 namespace orv {
 namespace {
 
+using test::P;
 using win32test::ChildProcess;
-
-const Platform& P() {
-  return SystemPlatform();
-}
 
 DWORD StationFlags(HWINSTA station) {
   USEROBJECTFLAGS flags{};

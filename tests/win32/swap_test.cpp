@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "patch/manifest.h"
-#include "patch/run.h"
-#include "tests/support/fault_platform.h"
+#include "patch/work_folders.h"
+#include "tests/support/runs.h"
 #include "tests/support/test_support.h"
 #include "tests/win32/win32_test_support.h"
 
@@ -99,8 +99,9 @@ bool DeleteMeetingTheScanner(const Platform& self, const char16_t* path) {
 TEST(Swap, HalfMadeCopyHeldByAnotherProcessIsNeverCopiedInto) {
   test::TempDir root;
   const String host = root / u"Orvanto";
-  const String addin = host + manifest::kAddinName;
-  const String copyName = addin + manifest::kReplacementSuffix;
+  const WorkFolders folders(host, u"");
+  const String addin = folders.Addin();
+  const String copyName = folders.Copy();
   test::MakeFolders(addin);
   pegen::PeImageSpec launcher;
   launcher.executable = true;
@@ -121,12 +122,13 @@ TEST(Swap, HalfMadeCopyHeldByAnotherProcessIsNeverCopiedInto) {
   gScanner = &scanner;
   Platform record = fault.platform();
   record.ShellDelete = DeleteMeetingTheScanner;
-  const PatchOutcome outcome = RunPatch(record);
+  const PatchOutcome outcome = test::RunPatchShown(record);
   gScanner = nullptr;
 
   EXPECT_TRUE(scanner.holding) << "the half-made copy was never met";
-  EXPECT_FALSE(test::Exists(JoinPath(copyName, manifest::kStagingName)));
-  EXPECT_FALSE(test::Exists(JoinPath(addin, manifest::kStagingName)));
+  // No staging folder was copied along into either.
+  EXPECT_FALSE(test::Exists(WorkFolders(u"", copyName + u"\\").Staging()));
+  EXPECT_FALSE(test::Exists(WorkFolders(u"", addin + u"\\").Staging()));
   if (outcome == PatchOutcome::Succeeded) {
     for (const manifest::PayloadEntry& e : manifest::kPayload) {
       EXPECT_EQ(test::ReadBytes(JoinPath(addin, e.relativePath)).size(), e.size)

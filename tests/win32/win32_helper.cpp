@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "patch/work_folders.h"
 #include "platform/seam.h"
 #include "tests/win32/access_list.h"
 
@@ -142,7 +143,7 @@ int ProbeGuard(const orv::Platform& p, const wchar_t* name) {
 // only while the run stages and copies.
 int StagingSecurity(const orv::Platform& p) {
   orv::PathBuffer temp;
-  if (!p.TempFolder(p, temp) || !temp.Assign(orv::Concat(temp.view(), u"PellmarkOV"))) {
+  if (!p.TempFolder(p, temp) || !temp.Assign(orv::WorkFolders(u"", temp.view()).Staging())) {
     std::printf("no temporary folder\n");
     return 1;
   }
