@@ -25,6 +25,7 @@
 #include "patch/manifest.h"
 #include "platform/seam.h"
 #include "tests/patch/installation.h"
+#include "tests/support/runs.h"
 
 namespace orv {
 namespace {
@@ -273,14 +274,14 @@ void RunRound(const std::string& notice) {
 
 TEST(Concurrency, OneOfEightRunsTheOthersEndSilently) {
   test::Installation install;
-  ASSERT_NO_FATAL_FAILURE(RunRound("Patch for Orvanto\n[information] Install Succeeded.\n"));
+  ASSERT_NO_FATAL_FAILURE(RunRound(test::Printed(PatchOutcome::Succeeded)));
   install.ExpectPatched();
   install.ExpectNoWorkFolders();
 
   // Again on the patched folder: still one run, and it finds nothing to do,
   // so the first round patched once and left a folder the scan accepts.
   const std::string patched = install.Snapshot();
-  RunRound("Patch for Orvanto\n[information] There is no need to apply this patch.\n");
+  RunRound(test::Printed(PatchOutcome::NotNeeded));
   EXPECT_EQ(install.Snapshot(), patched);
   install.ExpectNoWorkFolders();
 }
