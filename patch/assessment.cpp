@@ -171,10 +171,6 @@ std::optional<PatchOutcome> ScanInstalledFiles(const Platform& p, RunLog& log,
   return PatchOutcome::NotNeeded;
 }
 
-}  // namespace
-
-namespace {
-
 // The folder the installed add-in lies in now: its own, or the backup name
 // when a run was cut short between its two renames and recovery is about to
 // move it back.
