@@ -13,7 +13,6 @@
 #include <functional>
 #include <optional>
 
-#include "patch/stages.h"
 #include "tests/patch/installation.h"
 #include "tests/support/runs.h"
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "patch/assessment.h"
 #include "patch/run.h"
-#include "patch/stages.h"
 #include "tests/patch/installation.h"
 #include "tests/support/runs.h"
 
